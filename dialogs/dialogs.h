@@ -1,0 +1,143 @@
+// Dialog and text services shared by testbench and workbench.
+//
+// A program describes its one main dialog as data, shows it modally with a handler that
+// receives every command as (control id, notification code), and talks to the user only
+// through the calls below. The window system sits behind a backend chosen at start-up:
+// real windows (Qt 6 Widgets) or the console backend, which runs the same dialog in a
+// terminal and is scripted from standard input. No Qt type appears here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dlg {
+
+// ---- Dialog descriptions -------------------------------------------------------------
+
+enum class Kind {
+    Label,      // static text
+    Button,     // push button; a click sends notification kClicked
+    GroupBox,   // frame with a caption
+    Edit,       // single-line edit field
+    MultiEdit,  // multi-line edit field
+    ListBox,    // list box; a selection change sends notification kSelChange
+};
+
+// Style bits the backends honour (the rest of a Windows style word is kept but ignored).
+enum Style : uint32_t {
+    kCenter = 0x0001,       // text centred horizontally (labels)
+    kRight = 0x0002,        // text right-aligned (labels)
+    kCenterV = 0x0200,      // text centred vertically (labels)
+    kSunken = 0x1000,       // sunken frame (labels)
+    kWrap = 0x010000,       // multi-line edit: long lines wrap (otherwise they scroll)
+    kVScroll = 0x200000,    // vertical scroll bar
+    kHScroll = 0x100000,    // horizontal scroll bar
+    kClientEdge = 0x400000, // sunken client edge
+};
+
+struct Control {
+    int id;
+    Kind kind;
+    std::string text;       // initial text
+    int x, y, w, h;         // dialog units
+    uint32_t style = 0;     // Style bits
+};
+
+struct Dialog {
+    std::string caption;
+    int x, y, w, h;         // dialog units, from the top left of the screen
+    std::vector<Control> controls;  // creation order = tab order
+};
+
+// Notification codes passed to the handler.
+constexpr int kClicked = 0;     // button click
+constexpr int kSelChange = 1;   // list box selection changed
+
+using Handler = std::function<void(int id, int code)>;
+
+// ---- Program start -------------------------------------------------------------------
+
+struct ProgramInfo {
+    std::string name;            // "workbench"
+    std::string version;         // "1.01"
+    std::string summary;         // one line for --help
+    std::string default_caption; // caption of input and message boxes given no title
+};
+
+// Parses the command line (--help, --version, --console; anything else is an error) and
+// chooses the backend: console with --console or when neither DISPLAY nor WAYLAND_DISPLAY
+// is set, Qt windows otherwise. Returns -1 when the program should go on, or the exit code
+// to end with at once (after --help, --version or a bad option).
+int start(int argc, char **argv, const ProgramInfo &info);
+
+// Shows the dialog modally and runs handler for every command until the dialog ends (close
+// box, Alt+F4, console "close" or end of input, or end_dialog). Commands that arrive while
+// the handler is still running (during pump steps or an open input or message box) are
+// dropped; closing still closes. Returns the end result (0 for the close command).
+int show_modal(const Dialog &dialog, const Handler &handler);
+
+// Ends the dialog shown by show_modal; show_modal returns once the running handler returns.
+void end_dialog(int result);
+
+// True once the dialog has ended (then control calls do nothing and read empty text).
+bool dialog_closed();
+
+// ---- Controls of the main dialog -----------------------------------------------------
+// A control that does not exist (or a dialog already closed) reads as "" and ignores writes.
+
+std::string get_text(int id);
+void set_text(int id, std::string_view text);
+void set_visible(int id, bool visible);
+void add_list_entry(int id, std::string_view text);
+std::string selected_entry(int id);   // "" when nothing is selected
+void caret_to_end(int id);            // caret to the end of an edit field, scrolled into view
+void use_system_font(int id);         // draw this control in the system font
+void set_wait_cursor(bool wait);      // wait cursor on, or back to the arrow
+
+// ---- Boxes, pumping, time ------------------------------------------------------------
+
+// Modal input box of 150 x 100 dialog units, centred, no owner. Returns the text typed
+// (at most 255 characters) on OK, "" on Cancel, Esc or close. Empty title: default caption.
+std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text);
+
+// Modal message box with an OK button and the default caption.
+void message_box(std::string_view text);
+
+// Takes and handles at most one pending window message, or sleeps 1 ms when none is pending.
+void pump_step();
+
+// Sleeps the thread; the windows do not answer meanwhile.
+void pause_ms(int milliseconds);
+
+// Local time of day in seconds since midnight, millisecond resolution.
+double now();
+
+// Seconds on a monotonic clock: for elapsed times (never negative, right across midnight).
+double monotonic_seconds();
+
+// ---- Pseudo-random integers ----------------------------------------------------------
+// x <- x * 134775813 + 1 (mod 2^32); u = (x div 2) / 2^31; U(a..b) = round(u*(b-a+1) + a - 0.5)
+// with ties to even.
+
+void seed(float value);             // x = the bit pattern of value
+int32_t random_between(int32_t a, int32_t b);   // U(a..b)
+
+// ---- Numbers and text ----------------------------------------------------------------
+
+// BASIC-style reading: leading blanks, tabs and line feeds skipped; "&H", "&B", "&O"/"&Q",
+// "&" + digits (octal); else optional sign, digits, optional point, optional exponent
+// (E, e, D or d). Stops at the first character that cannot continue the number; 0 when
+// there is no leading number.
+double number_from_text(std::string_view text);
+
+// Rounds to the nearest integer, ties to even, saturating to the 32-bit range.
+int32_t round_to_int32(double value);
+
+// Sign position (blank or "-"), at most 15 significant digits, no trailing zeros after the
+// point, no point for whole numbers, no "0" before the point below 1: 7 -> " 7", 0.25 -> " .25".
+std::string number_to_text(double value);
+
+}  // namespace dlg

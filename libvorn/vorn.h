@@ -1,0 +1,267 @@
+/*
+ * VORN library: big-integer arithmetic over numbered registers, primality, prime, random and
+ * RSA key generation, Blum-Blum-Shub and RSA bit generators, RSA, AES and SHA-256.
+ *
+ * Calling convention
+ *   Every argument is passed by reference: the address of a 32-bit signed integer (a register
+ *   number, length, count or flag) or of a VN_STRING. The library never keeps a pointer it
+ *   was given. A null pointer where an argument is expected is a failure (VN_E_ARGUMENT).
+ *   The library is not thread-safe: call it from one thread.
+ *
+ * Registers
+ *   Registers 0 to VN_REGISTERS-1 exist; any other number is a failure (VN_E_REGISTER). Each
+ *   holds a byte string and remembers the form it was last written in:
+ *     - byte form: written by VN_PUTREG, the text conversions, cipher and hash outputs and
+ *       generator chunks; kept byte for byte, zero bytes at either end included;
+ *     - number form: written by arithmetic and the number generators; its bytes are the
+ *       number least significant byte first, without high zero bytes (zero has no bytes).
+ *   Numeric operations read either form as the non-negative integer whose bytes are least
+ *   significant first. Comparisons are by value, except VN_ISEQUAL and VN_ISNOTEQUAL on two
+ *   byte-form registers, which compare the bytes (length included). All registers start as
+ *   empty byte strings (the number 0). Any register argument may be a destination, and the
+ *   same register may be passed more than once; where two destinations of one call coincide,
+ *   the one written last (the later parameter) wins.
+ *
+ * Results and errors
+ *   Truth functions return exactly 1 or 0 (0 as well on a failure). Other functions return
+ *   VN_OK (0) on success, VN_FAIL (-1) on a failure, or a small positive status where this
+ *   header lists one. Every failure and every positive status sets the global error to one
+ *   of the VN_E_ codes and leaves every register except the named destinations as it was;
+ *   a destination is changed only where a function says so. No input makes the library
+ *   crash, abort or allocate without the limits below.
+ *
+ *   The global error keeps the code of the most recent failure; successful calls do not
+ *   change it and reading it does not clear it. VN_CLEARGLOBALERROR sets it back to 0.
+ */
+#ifndef VORN_H
+#define VORN_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define VN_API __declspec(dllexport)
+#else
+#define VN_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Bytes with their own length. Strings returned by the library are owned by the caller and
+ * released with VN_FREESTRING; data then also has a zero byte after its len bytes. */
+typedef struct VN_STRING {
+    char *data;
+    int32_t len;
+} VN_STRING;
+
+/* ---- Limits ------------------------------------------------------------------------- */
+#define VN_REGISTERS 256              /* registers 0 .. 255 */
+#define VN_MAX_BITS (1L << 28)        /* largest number any operation computes: 2^28 bits */
+#define VN_MAX_BYTES (1L << 28)       /* largest byte string VN_PUTREG stores: 256 MiB */
+#define VN_MAX_RANDOM_BITS (1L << 24) /* VN_GENERATERANDOM: 1 .. 2^24 bits */
+#define VN_MIN_PRIME_BITS 2           /* VN_GENERATEPRIME: 2 .. 8192 bits */
+#define VN_MAX_PRIME_BITS 8192
+#define VN_MIN_RSA_BITS 32            /* VN_GENERATERSAKEYS: 32 .. 16384 bits */
+#define VN_MAX_RSA_BITS 16384
+#define VN_MIN_BBS_BITS 16            /* VN_INITBBS: 16 .. 16384 bits */
+#define VN_MAX_BBS_BITS 16384
+#define VN_MAX_GENERATE_BYTES (1L << 24) /* bit generators: 1 .. 16 MiB a call */
+#define VN_MAX_ROUNDS 1000            /* test rounds are clamped to 1 .. 1000 */
+
+/* ---- Results ------------------------------------------------------------------------ */
+#define VN_OK 0
+#define VN_FAIL (-1)
+
+/* ---- Global error codes ------------------------------------------------------------- */
+#define VN_E_NONE 0
+#define VN_E_REGISTER 1    /* register number out of range */
+#define VN_E_DIVZERO 2     /* division by zero or a zero modulus */
+#define VN_E_NOINVERSE 3   /* no modular inverse: gcd(a, m) != 1 */
+#define VN_E_DECIMAL 4     /* text that is no decimal number */
+#define VN_E_BITS 5        /* bit length or byte count out of its range */
+#define VN_E_TOOBIG 6      /* result beyond VN_MAX_BITS, or input beyond VN_MAX_BYTES */
+#define VN_E_ARGUMENT 7    /* null pointer, or a state or modulus that cannot work */
+#define VN_E_KEYSIZE 8     /* AES key not 16, 24 or 32 bytes */
+#define VN_E_IVSIZE 9      /* AES IV neither empty nor 16 bytes */
+#define VN_E_CIPHERTEXT 10 /* AES ciphertext of a bad length */
+#define VN_E_PADDING 11    /* AES ciphertext with bad padding (wrong key or damaged) */
+#define VN_E_LENGTH4 12    /* RSA byte-form input whose length is not a multiple of 4 */
+#define VN_E_RANGE 13      /* RSA input not below the modulus */
+#define VN_E_NOMEMORY 14   /* memory could not be had */
+#define VN_E_CRYPTO 15     /* the crypto or random-number provider failed */
+
+/* ---- Registers and value transfer ----------------------------------------------------- */
+
+/* Stores the len bytes of value into reg (byte form). len 0 stores the empty string.
+ * Fails (VN_E_TOOBIG) for len beyond VN_MAX_BYTES, (VN_E_ARGUMENT) for len < 0 or a null
+ * data pointer with len > 0. Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_PUTREG(const VN_STRING *value, int32_t *reg);
+
+/* Returns a new copy of reg's bytes (for text conversions: the text itself). On a failure
+ * (bad register) returns {NULL, 0}. Release the result with VN_FREESTRING. */
+VN_API VN_STRING VN_GETREG(int32_t *reg);
+
+/* Releases a string returned by VN_GETREG and sets it to {NULL, 0}. Null data is allowed. */
+VN_API void VN_FREESTRING(VN_STRING *s);
+
+/* dst = the number whose decimal text is in src's bytes. Accepted: optional ASCII white
+ * space (space, tab, CR, LF, VT, FF), then one or more digits 0-9, then optional white
+ * space. Anything else (empty text, signs, points, other characters) is a failure
+ * (VN_E_DECIMAL) that stores 0 into dst. src may equal dst. Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst);
+
+/* dst = the decimal text of src's number (byte form, digits only, "0" for zero, no sign).
+ * src may equal dst, else src is kept. Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst);
+
+/* dst = the hexadecimal text of src's number: upper-case digits, most significant first,
+ * no leading zeros ("0" for zero). Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst);
+
+/* dst = a copy of src, form included. Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_COPYREG(int32_t *src, int32_t *dst);
+
+/* Exchanges the contents of a and b. Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_SWAPREG(int32_t *a, int32_t *b);
+
+/* Prepares the table of small primes used by VN_ISPRIME_DIV: the first n primes, n clamped
+ * to 1 .. 1,000,000. Before the first call the table holds the first 1000 primes. Returns
+ * the number of primes in the table. */
+VN_API int32_t VN_READPRIMES(int32_t *n);
+
+/* The library version times 100. */
+VN_API int32_t VN_VERSION(void);
+
+/* The global error code (VN_E_...): the code of the most recent failure, or 0. */
+VN_API int32_t VN_GETGLOBALERROR(void);
+
+/* Sets the global error back to VN_E_NONE. */
+VN_API void VN_CLEARGLOBALERROR(void);
+
+/* ---- Arithmetic -----------------------------------------------------------------------
+ * Results are written in number form. Every function returns VN_OK or VN_FAIL; a result
+ * that would exceed VN_MAX_BITS fails with VN_E_TOOBIG before anything is computed. */
+
+VN_API int32_t VN_ADD(int32_t *a, int32_t *b, int32_t *d);   /* d = a + b */
+/* d = |a - b|: for a < b the result is b - a (numbers have no sign). */
+VN_API int32_t VN_SUB(int32_t *a, int32_t *b, int32_t *d);
+VN_API int32_t VN_MUL(int32_t *a, int32_t *b, int32_t *d);   /* d = a * b */
+VN_API int32_t VN_MULBY2(int32_t *a, int32_t *d);            /* d = 2a */
+VN_API int32_t VN_DIVBY2(int32_t *a, int32_t *q, int32_t *r); /* q = a div 2, r = a mod 2 */
+/* q = a div b, r = a mod b. b = 0 fails (VN_E_DIVZERO). */
+VN_API int32_t VN_DIV(int32_t *a, int32_t *b, int32_t *q, int32_t *r);
+/* d = a mod m. m = 0 fails (VN_E_DIVZERO). */
+VN_API int32_t VN_MOD(int32_t *a, int32_t *m, int32_t *d);
+/* d = a^e (0^0 = 1). Fails (VN_E_TOOBIG) at once when the result would exceed VN_MAX_BITS. */
+VN_API int32_t VN_POW(int32_t *a, int32_t *e, int32_t *d);
+/* d = a^e mod m. m = 0 fails (VN_E_DIVZERO); m = 1 gives 0. */
+VN_API int32_t VN_POWMOD(int32_t *a, int32_t *e, int32_t *m, int32_t *d);
+VN_API int32_t VN_GCD(int32_t *a, int32_t *b, int32_t *d);   /* d = gcd(a, b); gcd(0,0) = 0 */
+/* d = the inverse of a modulo m, in 0 .. m-1. Returns 0 on success; 1 when gcd(a, m) != 1
+ * (VN_E_NOINVERSE, d unchanged); VN_FAIL for m = 0 (VN_E_DIVZERO) or a bad register.
+ * m = 1 gives 0. */
+VN_API int32_t VN_MODINV(int32_t *a, int32_t *m, int32_t *d);
+
+/* ---- Tests (truth values: exactly 1 or 0) --------------------------------------------- */
+
+VN_API int32_t VN_ISZERO(int32_t *a);
+VN_API int32_t VN_ISODD(int32_t *a);
+VN_API int32_t VN_ISEQUAL(int32_t *a, int32_t *b);
+VN_API int32_t VN_ISNOTEQUAL(int32_t *a, int32_t *b);
+VN_API int32_t VN_ISLESS(int32_t *a, int32_t *b);       /* a < b */
+VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b);   /* gcd(a, b) = 1 */
+/* Trial division by the primes of the table (VN_READPRIMES). 0 only when a < 2 or a proper
+ * factor was found; 1 ("possibly prime") otherwise, primes of the table included. */
+VN_API int32_t VN_ISPRIME_DIV(int32_t *a);
+/* Exact at every size: 1 exactly when a is prime. Composites are rejected by a BPSW test;
+ * probable primes are proved. */
+VN_API int32_t VN_ISPRIME_SLOW(int32_t *a);
+/* Fermat test with count random bases; Rabin-Miller test with count random bases. count is
+ * clamped to 1 .. VN_MAX_ROUNDS. 0, 1 and even numbers above 2 give 0; 2 and 3 give 1. */
+VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a);
+VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a);
+
+/* ---- Generators ----------------------------------------------------------------------- */
+
+/* d = a random number from the CSPRNG with ceil(bits/8) bytes, its top byte not zero, below
+ * 2^bits: for bits a multiple of 8, exactly bits/8 bytes; never 0. bits outside
+ * 1 .. VN_MAX_RANDOM_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d);
+
+/* d = a random prime of exactly bits bits (top bit set) that passes rounds Rabin-Miller tests
+ * with random bases (rounds clamped to 1 .. VN_MAX_ROUNDS) and a BPSW test. bits outside
+ * VN_MIN_PRIME_BITS .. VN_MAX_PRIME_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d);
+
+/* RSA key: n of exactly bits bits, the product of two distinct primes of about bits/2 bits;
+ * e = 65537 (a smaller odd e only when n is too small for it); dk = e^-1 mod lcm(p-1, q-1).
+ * k is the number of Rabin-Miller rounds with random bases each prime passes on top of a
+ * BPSW test (clamped to 1 .. VN_MAX_ROUNDS). bits outside VN_MIN_RSA_BITS ..
+ * VN_MAX_RSA_BITS fails (VN_E_BITS). Writes e, then dk, then n. Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_GENERATERSAKEYS(int32_t *bits, int32_t *k, int32_t *e, int32_t *dk, int32_t *n);
+
+/* Blum-Blum-Shub set-up: n = p*q of exactly bits bits with primes p = q = 3 (mod 4) of about
+ * bits/2 bits (k as for VN_GENERATERSAKEYS); s = x^2 mod n for a random x coprime to n.
+ * bits outside VN_MIN_BBS_BITS .. VN_MAX_BBS_BITS fails (VN_E_BITS). Writes n, then s. */
+VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s);
+
+/* Blum-Blum-Shub bits: from state x = s, len bytes to out (byte form, exactly len bytes).
+ * Each step x <- x^2 mod n yields the low j bits of x: j = floor(log2(log2 n)) when multi is
+ * 1, j = 1 otherwise. The bits are packed in the order produced into bytes, least
+ * significant bit first, bytes in order; bits of the last step beyond len bytes are dropped.
+ * The final x goes to s2 (which may be s), so that the next call continues the sequence.
+ * Deterministic for a given state and modulus. len outside 1 .. VN_MAX_GENERATE_BYTES fails
+ * (VN_E_BITS); an even modulus, a modulus below 3, or a state of 0 or 1 (mod n) fails
+ * (VN_E_ARGUMENT). Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n,
+                                        int32_t *out, int32_t *s2);
+
+/* RSA bits: the same as VN_GENERATEBBSRANDOMBITS with the step x <- x^e mod n and always
+ * j = floor(log2(log2 n)) bits a step. e must be at least 2. */
+VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n,
+                                        int32_t *out, int32_t *s2);
+
+/* ---- Ciphers and hash ----------------------------------------------------------------- */
+
+/* c = m^e mod n (number form). Returns 0 on success; 1 when m is in byte form and its length
+ * is not a multiple of 4 bytes (VN_E_LENGTH4); 2 when m is not below n (VN_E_RANGE); VN_FAIL
+ * for n = 0 (VN_E_DIVZERO) or a bad register. c is written only on success. */
+VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c);
+/* m = c^dk mod n with a side-channel resistant power; statuses as VN_ENCRYPT_RSA, for c. */
+VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m);
+
+/* AES-CBC with PKCS#7 padding. c = the 16-byte IV followed by the encryption of the padded
+ * plaintext p. An empty iv register means a fresh random IV. Returns 0; 1 for a key not 16,
+ * 24 or 32 bytes (VN_E_KEYSIZE); 2 for an IV neither empty nor 16 bytes (VN_E_IVSIZE);
+ * VN_FAIL otherwise. The output is written only on success. */
+VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t *c);
+/* p = the decryption of c as made by VN_ENCRYPT_AES_CBC. Returns 0; 1 for a bad key size
+ * (VN_E_KEYSIZE); 2 when c is no multiple of 16 bytes (VN_E_CIPHERTEXT); 3 when c is shorter
+ * than 32 bytes (VN_E_CIPHERTEXT) or its padding is bad (VN_E_PADDING), and then p is set
+ * to the empty string; VN_FAIL otherwise. */
+VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p);
+
+/* AES-ECB with PKCS#7 padding; statuses as for CBC (no IV; 3 for a ciphertext shorter than
+ * 16 bytes or with bad padding). */
+VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c);
+VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p);
+
+/* One AES block, no padding. Returns 0; 1 for a bad key size; 2 when the input is not
+ * exactly 16 bytes (VN_E_CIPHERTEXT); VN_FAIL otherwise. */
+VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c);
+VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p);
+
+/* d = the 32-byte SHA-256 digest of src's bytes, in the standard byte order (byte form).
+ * Returns VN_OK or VN_FAIL. */
+VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d);
+
+/* Number of built-in known-answer vectors that fail; 0 when all pass. */
+VN_API int32_t VN_CHECKTESTVECTORS_AES(void);
+VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VORN_H */
