@@ -1,0 +1,203 @@
+// Random numbers and random primes. Every random bit comes from the CSPRNG (random_bytes).
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "internal.h"
+#include "small_primes.h"
+
+namespace vn {
+namespace {
+
+// Candidates per sieve window. A window spans step * kWindow numbers, well beyond the
+// average prime gap (about 0.7 * bits) at every supported size, so one window nearly always
+// holds a prime.
+constexpr uint32_t kWindow = 8192;
+
+// How many sieve primes pay for themselves: one more prime costs a word division per window,
+// one composite that slips through costs a modular power of bits^2 or more. Tuned by
+// measurement at 512 .. 4096 bits.
+size_t sieve_prime_count(size_t bits) {
+    size_t n = bits * bits / 16;
+    return std::clamp<size_t>(n, 64, sieve_primes().size());
+}
+
+bool meets_constraints(uint64_t p, bool three_mod_four, unsigned long avoid_factor_of) {
+    if (three_mod_four && p % 4 != 3) return false;
+    if (avoid_factor_of > 1 && (p - 1) % avoid_factor_of == 0) return false;
+    return true;
+}
+
+bool is_small_prime(uint64_t n) {
+    if (n < 2) return false;
+    for (uint64_t d = 2; d * d <= n; ++d)
+        if (n % d == 0) return false;
+    return true;
+}
+
+// Up to 20 bits: list the qualifying primes and draw one, so that impossible constraints
+// (no 3-bit prime is 3 mod 4 with p-1 prime to 3) end in a failure rather than a loop.
+bool small_prime(mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoid_factor_of) {
+    std::vector<uint32_t> found;
+    uint64_t lo = uint64_t{1} << (bits - 1), hi = uint64_t{1} << bits;
+    for (uint64_t n = lo; n < hi; ++n)
+        if (meets_constraints(n, three_mod_four, avoid_factor_of) && is_small_prime(n))
+            found.push_back(static_cast<uint32_t>(n));
+    if (found.empty()) {
+        set_error(VN_E_ARGUMENT);
+        return false;
+    }
+    mpz_t idx, lo_z, hi_z;
+    mpz_inits(idx, lo_z, hi_z, nullptr);
+    mpz_set_ui(hi_z, found.size() - 1);
+    bool ok = random_range(idx, lo_z, hi_z);
+    if (ok) mpz_set_ui(p, found[mpz_get_ui(idx)]);
+    mpz_clears(idx, lo_z, hi_z, nullptr);
+    return ok;
+}
+
+// Residues of x modulo each sieve prime, three primes to a word division.
+void residues(std::vector<uint32_t> &r, mpz_srcptr x, size_t count) {
+    const std::vector<uint32_t> &pr = sieve_primes();
+    r.resize(count);
+    size_t i = 0;
+    for (; i + 3 <= count; i += 3) {
+        unsigned long m = static_cast<unsigned long>(pr[i]) * pr[i + 1] * pr[i + 2];
+        unsigned long v = mpz_fdiv_ui(x, m);
+        r[i] = static_cast<uint32_t>(v % pr[i]);
+        r[i + 1] = static_cast<uint32_t>(v % pr[i + 1]);
+        r[i + 2] = static_cast<uint32_t>(v % pr[i + 2]);
+    }
+    for (; i < count; ++i) r[i] = static_cast<uint32_t>(mpz_fdiv_ui(x, pr[i]));
+}
+
+// Marks in `composite` the window positions i whose candidate base + step*i has a sieve
+// prime factor; r holds base's residues.
+void sieve_window(std::vector<uint8_t> &composite, const std::vector<uint32_t> &r, uint32_t step) {
+    const std::vector<uint32_t> &pr = sieve_primes();
+    std::fill(composite.begin(), composite.end(), 0);
+    for (size_t j = 0; j < r.size(); ++j) {
+        uint64_t p = pr[j];
+        // base + step*i = 0 (mod p)  <=>  i = -r * step^-1 (mod p); step is 2 or 4.
+        uint64_t inv2 = (p + 1) / 2;
+        uint64_t inv_step = step == 2 ? inv2 : inv2 * inv2 % p;
+        uint64_t i = (p - r[j]) % p * inv_step % p;
+        for (; i < kWindow; i += p) composite[i] = 1;
+    }
+}
+
+bool large_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+                 unsigned long avoid_factor_of) {
+    const uint32_t step = three_mod_four ? 4 : 2;
+    const size_t count = sieve_prime_count(bits);
+    std::vector<uint32_t> r;
+    std::vector<uint8_t> composite(kWindow);
+    mpz_t base, cand, two, room;
+    mpz_inits(base, cand, two, room, nullptr);
+    mpz_set_ui(two, 2);
+    bool ok = true, found = false;
+    while (ok && !found) {
+        // A fresh random start: top bit set, odd (3 mod 4 when asked).
+        if (!(ok = random_bits(base, bits))) break;
+        mpz_setbit(base, bits - 1);
+        mpz_setbit(base, 0);
+        if (three_mod_four) mpz_setbit(base, 1);
+        residues(r, base, count);
+        // Search upward window by window until a prime or the end of the bits-bit range.
+        while (!found) {
+            // room = how many candidates remain below 2^bits.
+            mpz_set_ui(room, 0);
+            mpz_setbit(room, bits);
+            mpz_sub(room, room, base);
+            mpz_sub_ui(room, room, 1);
+            mpz_fdiv_q_ui(room, room, step);
+            uint32_t limit = mpz_cmp_ui(room, kWindow) < 0
+                                 ? static_cast<uint32_t>(mpz_get_ui(room)) + 1
+                                 : kWindow;
+            sieve_window(composite, r, step);
+            unsigned long base_m1 =
+                avoid_factor_of > 1 ? mpz_fdiv_ui(base, avoid_factor_of) : 0;  // residue of base
+            for (uint32_t i = 0; ok && i < limit && !found; ++i) {
+                if (composite[i]) continue;
+                if (avoid_factor_of > 1 &&
+                    (static_cast<unsigned __int128>(base_m1) + step * i) % avoid_factor_of == 1)
+                    continue;  // candidate - 1 divisible by avoid_factor_of
+                mpz_add_ui(cand, base, static_cast<unsigned long>(step) * i);
+                if (!strong_probable_prime(cand, two)) continue;
+                int verdict = random_base_rounds(cand, rounds);
+                if (verdict < 0) ok = false;
+                if (verdict <= 0) break;
+                found = bpsw(cand);
+            }
+            if (!ok || found || limit < kWindow) break;
+            mpz_add_ui(base, base, static_cast<unsigned long>(step) * kWindow);
+            const std::vector<uint32_t> &pr = sieve_primes();
+            for (size_t j = 0; j < r.size(); ++j)
+                r[j] = static_cast<uint32_t>((r[j] + uint64_t{step} * kWindow) % pr[j]);
+        }
+    }
+    if (found) mpz_set(p, cand);
+    mpz_clears(base, cand, two, room, nullptr);
+    return found;
+}
+
+}  // namespace
+
+bool generate_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+                    unsigned long avoid_factor_of) {
+    rounds = clamp_rounds(rounds);
+    if (bits <= 20) return small_prime(p, bits, three_mod_four, avoid_factor_of);
+    // p - 1 is even for every odd p: an even factor to avoid leaves no candidate.
+    if (avoid_factor_of > 1 && avoid_factor_of % 2 == 0) {
+        set_error(VN_E_ARGUMENT);
+        return false;
+    }
+    return large_prime(p, bits, rounds, three_mod_four, avoid_factor_of);
+}
+
+}  // namespace vn
+
+using namespace vn;
+
+extern "C" {
+
+VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d) {
+    if (!bits) return fail(VN_E_ARGUMENT);
+    Register *dst = reg(d);
+    if (!dst) return VN_FAIL;
+    if (*bits < 1 || *bits > VN_MAX_RANDOM_BITS) return fail(VN_E_BITS);
+    size_t nbytes = (static_cast<size_t>(*bits) + 7) / 8;
+    unsigned top_bits = static_cast<unsigned>(*bits - 1) % 8 + 1;  // bits in the top byte
+    try {
+        std::string b(nbytes, '\0');
+        if (!random_bytes(b.data(), nbytes)) return VN_FAIL;
+        auto &top = reinterpret_cast<unsigned char &>(b[nbytes - 1]);
+        top &= static_cast<unsigned char>((1u << top_bits) - 1);
+        // The top byte must not be zero; redraw it (uniformly over its non-zero values)
+        // rather than set a fixed bit, so every non-zero top byte stays possible.
+        while (top == 0) {
+            if (!random_bytes(&top, 1)) return VN_FAIL;
+            top &= static_cast<unsigned char>((1u << top_bits) - 1);
+        }
+        mpz_ptr out = set_number(*dst);
+        mpz_import(out, nbytes, -1, 1, 0, 0, b.data());
+    } catch (const std::bad_alloc &) {
+        return fail(VN_E_NOMEMORY);
+    }
+    return VN_OK;
+}
+
+VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d) {
+    if (!bits || !rounds) return fail(VN_E_ARGUMENT);
+    Register *dst = reg(d);
+    if (!dst) return VN_FAIL;
+    if (*bits < VN_MIN_PRIME_BITS || *bits > VN_MAX_PRIME_BITS) return fail(VN_E_BITS);
+    mpz_t p;
+    mpz_init(p);
+    bool ok = generate_prime(p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
+    if (ok) mpz_swap(set_number(*dst), p);
+    mpz_clear(p);
+    return ok ? VN_OK : VN_FAIL;
+}
+
+}  // extern "C"

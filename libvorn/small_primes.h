@@ -1,0 +1,25 @@
+// Tables of small primes shared by the prime search, trial division and the tests' sieves.
+// Nothing here is exported.
+#pragma once
+
+#include <gmp.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace vn {
+
+// All primes below `limit` (limit <= 2^32), in increasing order.
+std::vector<uint32_t> primes_below(uint32_t limit);
+
+// The odd primes below 2^21 (built once), which the prime search sieves with.
+const std::vector<uint32_t> &sieve_primes();
+
+// Strong probable-prime test of odd n > 3 to base a (2 <= a <= n-2).
+bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a);
+
+// Rabin-Miller rounds with bases drawn from the CSPRNG on odd n > 3: 1 when n passes every
+// round, 0 when one proves it composite, -1 when the CSPRNG failed (VN_E_CRYPTO set).
+int random_base_rounds(mpz_srcptr n, int rounds);
+
+}  // namespace vn
