@@ -79,6 +79,11 @@ int start(int argc, char **argv, const ProgramInfo &info);
 // dropped; closing still closes. Returns the end result (0 for the close command).
 int show_modal(const Dialog &dialog, const Handler &handler);
 
+// The same, running prepare once the controls exist and before the first command is read:
+// the place to fill list boxes, set fonts and append start-up lines to a log (control calls
+// made before show_modal have no dialog to act on).
+int show_modal(const Dialog &dialog, const Handler &handler, const std::function<void()> &prepare);
+
 // Ends the dialog shown by show_modal; show_modal returns once the running handler returns.
 void end_dialog(int result);
 

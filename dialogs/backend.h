@@ -1,0 +1,49 @@
+// What a window system must provide to run the dialogs; one table per backend. The shared
+// code (dialogs.cpp) keeps the dialog's life cycle and the guard against nested commands,
+// so both backends behave alike there.
+#pragma once
+
+#include "dialogs.h"
+
+namespace dlg::backend {
+
+struct Ops {
+    const char *name;
+    void (*open)(const Dialog &dialog);       // builds the dialog and shows it
+    void (*wait_for_event)();                 // waits for one user event and handles it
+    void (*destroy)();                        // removes the dialog after it ended
+    std::string (*get_text)(int id);
+    void (*set_text)(int id, std::string_view text);
+    void (*set_visible)(int id, bool visible);
+    void (*add_list_entry)(int id, std::string_view text);
+    std::string (*selected_entry)(int id);
+    void (*caret_to_end)(int id);
+    void (*use_system_font)(int id);
+    void (*set_wait_cursor)(bool wait);
+    std::string (*input_box)(std::string_view prompt, std::string_view caption, std::string_view default_text);
+    void (*message_box)(std::string_view text, std::string_view caption);
+    void (*pump_step)();
+};
+
+extern const Ops console_ops;
+#ifdef VORN_WITH_QT
+extern const Ops qt_ops;
+bool qt_prepare();   // creates the application object; false when no platform can be opened
+#endif
+
+void select(const Ops *ops);
+const Ops &current();
+
+// Called by the backends when the user acts on the main dialog.
+void command(int id, int code);   // runs the handler, unless a handler is already running
+void close_requested();           // close box, Alt+F4, console "close" or end of input
+bool handler_running();
+
+const std::string &default_caption();
+
+// Text as a control shows it: up to the first zero byte.
+inline std::string_view shown_text(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
+
+}  // namespace dlg::backend

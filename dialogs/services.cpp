@@ -1,0 +1,119 @@
+// Program start, clock, pause and the small pseudo-random generator.
+#include "backend.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+namespace dlg {
+
+namespace {
+
+std::string program_caption = "VORN";
+uint32_t random_state = 0;
+
+bool has_display() {
+    const char *x11 = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+}  // namespace
+
+const std::string &backend::default_caption() { return program_caption; }
+
+int start(int argc, char **argv, const ProgramInfo &info) {
+    if (!info.default_caption.empty()) program_caption = info.default_caption;
+    bool console = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--help") {
+            std::printf("Usage: %s [--console | --help | --version]\n%s\n\n"
+                        "  --console  run the dialog in the terminal, scripted from standard input\n"
+                        "             (also chosen when no display is available)\n"
+                        "  --help     show this help and exit\n"
+                        "  --version  show the version and exit\n",
+                        info.name.c_str(), info.summary.c_str());
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s %s\n", info.name.c_str(), info.version.c_str());
+            return 0;
+        }
+        if (arg == "--console") {
+            console = true;
+            continue;
+        }
+        std::fprintf(stderr, "%s: unknown option '%s' (try --help)\n", info.name.c_str(), argv[i]);
+        return 2;
+    }
+#ifdef VORN_WITH_QT
+    if (!console && has_display() && backend::qt_prepare()) {
+        backend::select(&backend::qt_ops);
+        return -1;
+    }
+#else
+    (void)has_display;
+    (void)console;
+#endif
+    backend::select(&backend::console_ops);
+    return -1;
+}
+
+// ---- Clock and pause -------------------------------------------------------------------
+
+double now() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    long long ms = local.tm_hour * 3600000LL + local.tm_min * 60000LL + local.tm_sec * 1000LL +
+                   ts.tv_nsec / 1000000;
+    return static_cast<double>(ms) / 1000.0;
+}
+
+double monotonic_seconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void pause_ms(int milliseconds) {
+    if (milliseconds <= 0) return;
+    // Tests shorten the programs' fixed pauses with VORN_PAUSE_SCALE (0 skips them).
+    double scale = 1;
+    if (const char *text = std::getenv("VORN_PAUSE_SCALE"); text && *text) {
+        char *end = nullptr;
+        double parsed = std::strtod(text, &end);
+        if (end != text && std::isfinite(parsed)) scale = parsed < 0 ? 0 : parsed;
+    }
+    double scaled = milliseconds * scale;
+    if (scaled <= 0) return;
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(scaled));
+}
+
+// ---- Pseudo-random integers ------------------------------------------------------------
+
+void seed(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    random_state = bits;
+}
+
+int32_t random_between(int32_t a, int32_t b) {
+    random_state = random_state * 134775813u + 1u;
+    double u = static_cast<double>(random_state >> 1) / 2147483648.0;
+    // In double, so that b - a + 1 cannot overflow for any 32-bit bounds.
+    double span = static_cast<double>(b) - static_cast<double>(a) + 1.0;
+    int32_t value = round_to_int32(u * span + static_cast<double>(a) - 0.5);
+    // u = 0 gives a - 0.5, which ties to even rounds to a - 1 for an odd a: keep the draw
+    // within the promised range.
+    if (a <= b) value = std::clamp(value, a, b);
+    return value;
+}
+
+}  // namespace dlg

@@ -1,0 +1,103 @@
+// Number from text, rounding and number to text: the BASIC rules the programs rely on,
+// including where they differ from what C's strtod and printf would give.
+#include "dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+struct FromText {
+    const char *text;
+    double value;
+};
+
+
+TEST(NumberFromText, DecimalForms) {
+    const FromText table[] = {
+        {" 12", 12}, {"12abc", 12}, {"abc", 0}, {"", 0}, {"1E3", 1000}, {"0.5", 0.5},
+        {"\t\n 7", 7}, {"-3.5", -3.5}, {"+.5", 0.5}, {"5.", 5}, {".25x", 0.25},
+        {"1D2", 100}, {"1d-2", 0.01}, {"2.5e+1", 25}, {"7e", 7}, {"7E+", 7}, {"7E-x", 7},
+        {"000123", 123}, {"1.5.5", 1.5}, {"12 34", 12}, {"1,5", 1},
+    };
+    for (const auto &row : table) EXPECT_DOUBLE_EQ(dlg::number_from_text(row.text), row.value) << '"' << row.text << '"';
+}
+
+TEST(NumberFromText, NoLeadingNumber) {
+    // A carriage return is not skipped; lone signs and points are no number.
+    for (const char *text : {"\r12", ".", "-", "+", "-.", "E5", "x1", "\v1", "\f1"})
+        EXPECT_EQ(dlg::number_from_text(text), 0) << '"' << text << '"';
+}
+
+TEST(NumberFromText, OtherBases) {
+    const FromText table[] = {
+        {"&H1F", 31}, {"&h1f", 31}, {"&H1Fz", 31}, {"&17", 15}, {"&B101", 5}, {"&b2", 0},
+        {"&O17", 15}, {"&o7", 7}, {"&Q17", 15}, {"&q10", 8}, {"&8", 0}, {"&", 0}, {"&H", 0},
+        {"&Z1", 0}, {" &H10", 16},
+        // A 32-bit pattern is a signed 32-bit number, as BASIC reads it ...
+        {"&HFFFFFFFF", -1}, {"&H80000000", -2147483648.0}, {"&H7FFFFFFF", 2147483647},
+        {"&B11111111111111111111111111111110", -2}, {"&37777777777", -1},
+        // ... and a longer one keeps its full value instead of wrapping.
+        {"&H100000000", 4294967296.0}, {"&H0000000FFFFFFFF", -1},
+    };
+    for (const auto &row : table) EXPECT_DOUBLE_EQ(dlg::number_from_text(row.text), row.value) << '"' << row.text << '"';
+}
+
+TEST(NumberFromText, DiffersFromStrtod) {
+    // strtod would read hexadecimal floats, infinities and NaNs, and skip \r \v \f.
+    for (const char *text : {"0x10", "inf", "nan", "INFINITY", "\r5"})
+        EXPECT_EQ(dlg::number_from_text(text), std::strtod("0", nullptr)) << '"' << text << '"';
+    EXPECT_EQ(dlg::number_from_text("0x10"), 0);
+    EXPECT_EQ(dlg::number_from_text("1D3"), 1000);  // strtod stops at the D
+}
+
+TEST(NumberFromText, OutOfRange) {
+    EXPECT_EQ(dlg::number_from_text("1e999"), DBL_MAX);
+    EXPECT_EQ(dlg::number_from_text("-1D400"), -DBL_MAX);
+    EXPECT_EQ(dlg::number_from_text("1e-999"), 0);
+    EXPECT_TRUE(std::signbit(dlg::number_from_text("-0")));
+}
+
+TEST(RoundToInt32, TiesToEvenAndSaturation) {
+    const struct { double value; int32_t rounded; } table[] = {
+        {2.5, 2}, {3.5, 4}, {-2.5, -2}, {-3.5, -4}, {0.5, 0}, {1.5, 2}, {-0.5, 0},
+        {2.4999999, 2}, {2.5000001, 3}, {-7.6, -8}, {12.5 * 8, 100},
+        {2147483646.5, 2147483646}, {2147483647.4, INT32_MAX}, {2147483647.5, INT32_MAX},
+        {3e9, INT32_MAX}, {DBL_MAX, INT32_MAX}, {-2147483648.5, INT32_MIN}, {-3e9, INT32_MIN},
+        {std::numeric_limits<double>::infinity(), INT32_MAX},
+        {-std::numeric_limits<double>::infinity(), INT32_MIN},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+    };
+    for (const auto &row : table) EXPECT_EQ(dlg::round_to_int32(row.value), row.rounded) << row.value;
+}
+
+TEST(NumberToText, Forms) {
+    const struct { double value; const char *text; } table[] = {
+        {0, " 0"}, {-0.0, " 0"}, {-5, "-5"}, {0.25, " .25"}, {37.0, " 37"}, {7, " 7"},
+        {-0.5, "-.5"}, {100, " 100"}, {123.456, " 123.456"}, {0.125, " .125"},
+        {1.0 / 3, " .333333333333333"}, {2.0 / 3, " .666666666666667"},
+        {0.1 + 0.2, " .3"},  // printf("%.17g") would show .30000000000000004
+        {0.0001, " .0001"}, {-0.00012, "-.00012"}, {1.5e-5, " 1.5E-05"}, {-1.25e-7, "-1.25E-07"},
+        {123456789012345.0, " 123456789012345"}, {-999999999999999.0, "-999999999999999"},
+        {1e15, " 1E+15"}, {999999999999999.9, " 1E+15"}, {1e100, " 1E+100"},
+        {12345678901234567.0, " 1.23456789012346E+16"},
+        // 16 digits that are exact in binary: the 15th digit is rounded to even.
+        {1000000000000005.0, " 1E+15"}, {1000000000000015.0, " 1.00000000000002E+15"},
+        {1000000000000025.0, " 1.00000000000002E+15"},
+        {2147483647.0, " 2147483647"}, {-2147483648.0, "-2147483648"},
+    };
+    for (const auto &row : table) EXPECT_EQ(dlg::number_to_text(row.value), row.text) << row.value;
+}
+
+TEST(NumberToText, RoundTripsThroughNumberFromText) {
+    // What number to text writes, number from text reads back to 15 significant digits.
+    for (double value : {0.25, -17.5, 1e15, 1.5e-5, 123456.789, -2147483648.0, 3.0e200}) {
+        double back = dlg::number_from_text(dlg::number_to_text(value));
+        EXPECT_NEAR(back, value, std::fabs(value) * 1e-14) << value;
+    }
+}
+
+}  // namespace
