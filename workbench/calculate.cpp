@@ -1,0 +1,255 @@
+// The Calculate command: catalogue, frame, endings, and the arithmetic and yes/no operations.
+#include <vorn.hpp>
+
+#include <string>
+
+#include "messages.hpp"
+#include "workbench.hpp"
+
+namespace wb {
+
+namespace {
+
+// Start time on the monotonic clock, in double precision: elapsed times are never negative,
+// also across midnight.
+double g_start_time = 0.0;
+
+std::string elapsed_text() { return dlg::number_to_text(dlg::monotonic_seconds() - g_start_time); }
+
+// ---- Operations with a result in register 9 ------------------------------------------
+
+bool add() { return !library_failed(vorn::add(kRegA, kRegB, kRegResult), "a + b"); }
+
+bool subtract() {
+    if (vorn::is_less(kRegA, kRegB)) dlg::message_box(msg::kNegative);
+    return !library_failed(vorn::sub(kRegA, kRegB, kRegResult), "a - b");
+}
+
+bool multiply() { return !library_failed(vorn::mul(kRegA, kRegB, kRegResult), "a * b"); }
+
+bool double_a() { return !library_failed(vorn::mulby2(kRegA, kRegResult), "a * 2"); }
+
+void show_remainder(vorn::Reg remainder) {
+    vorn::huge2dec(remainder, remainder);
+    dlg::set_text(kFieldC, std::string(msg::kRemainder) + vorn::getreg(remainder));
+}
+
+bool divide() {
+    if (vorn::is_zero(kRegB)) {
+        dlg::message_box(msg::kDivisionByZero);
+        return true;
+    }
+    if (library_failed(vorn::div(kRegA, kRegB, kRegResult, kRegWork4), "a \\ b")) return false;
+    show_remainder(kRegWork4);
+    return true;
+}
+
+bool halve() {
+    if (library_failed(vorn::divby2(kRegA, kRegResult, kRegWork8), "a \\ 2")) return false;
+    show_remainder(kRegWork8);
+    return true;
+}
+
+bool power() { return !library_failed(vorn::pow(kRegA, kRegB, kRegResult), "a ^ b"); }
+
+// Like "a \ b": a zero divisor is reported instead of being left to the library.
+bool modulo() {
+    if (vorn::is_zero(kRegB)) {
+        dlg::message_box(msg::kDivisionByZero);
+        return true;
+    }
+    return !library_failed(vorn::mod(kRegA, kRegB, kRegResult), "a mod b");
+}
+
+bool power_modulo() {
+    if (vorn::is_zero(kRegC)) {
+        dlg::message_box(msg::kZeroModulus);
+        return true;
+    }
+    return !library_failed(vorn::powmod(kRegA, kRegB, kRegC, kRegResult), "a ^ b mod c");
+}
+
+bool inverse() {
+    int32_t status = vorn::modinv(kRegA, kRegB, kRegResult);
+    if (status == 1) {
+        dlg::set_text(kResultField, msg::kNoInverse);
+        return false;
+    }
+    return !library_failed(status, "a ^ -1 mod b");
+}
+
+bool gcd() { return !library_failed(vorn::gcd(kRegA, kRegB, kRegResult), "GCD a, b"); }
+
+// ---- Yes/no tests ----------------------------------------------------------------------
+
+bool verdict(int32_t truth, std::string_view yes, std::string_view no) {
+    dlg::set_text(kResultField, truth ? yes : no);
+    return true;
+}
+
+int32_t ask_count(std::string_view prompt) {
+    return dlg::round_to_int32(dlg::number_from_text(dlg::input_box(prompt, "", "5")));
+}
+
+constexpr std::string_view kPossiblyPrime = "a is possibly a prime..";
+constexpr std::string_view kNotPrime = "a is definitely NOT prime";
+
+bool is_zero() { return verdict(vorn::is_zero(kRegA), "a = 0", "a <> 0"); }
+bool is_less() { return verdict(vorn::is_less(kRegA, kRegB), "a < b", "a >= b"); }
+bool is_odd() { return verdict(vorn::is_odd(kRegA), "a is odd", "a is even"); }
+bool is_prime_div() { return verdict(vorn::is_prime_div(kRegA), kPossiblyPrime, kNotPrime); }
+bool is_prime_slow() {
+    return verdict(vorn::is_prime_slow(kRegA), "a is definitely a prime..", kNotPrime);
+}
+// The prompt's time counts: the start time is not taken again.
+bool is_prime_fermat() {
+    int32_t count = ask_count(msg::kAskFermatCount);
+    return verdict(vorn::is_prime_fermat(count, kRegA), kPossiblyPrime, kNotPrime);
+}
+bool is_prime_rabin_miller() {
+    int32_t count = ask_count(msg::kAskRabinMillerCount);
+    return verdict(vorn::is_prime_rabin_miller(count, kRegA), kPossiblyPrime, kNotPrime);
+}
+bool is_relprime() {
+    return verdict(vorn::is_relprime(kRegA, kRegB), "a and b are relative primes",
+                   "a and b are NOT relative primes");
+}
+
+constexpr uint8_t kAB = kUsesA | kUsesB;
+
+struct ParameterField {
+    int id;
+    char name;
+    vorn::Reg reg;
+    uint8_t use;
+};
+constexpr ParameterField kParameterFields[] = {
+    {kFieldA, 'a', kRegA, kUsesA}, {kFieldB, 'b', kRegB, kUsesB}, {kFieldC, 'c', kRegC, kUsesC}};
+
+// A field the operation uses must hold a decimal number; the others are not looked at.
+bool parameters_are_decimal(uint8_t uses) {
+    for (const ParameterField &f : kParameterFields) {
+        if ((uses & f.use) && !is_decimal_text(dlg::get_text(f.id))) {
+            dlg::message_box(std::string(msg::kNotDecimalBefore) + f.name +
+                             std::string(msg::kNotDecimalAfter));
+            return false;
+        }
+    }
+    return true;
+}
+
+// All three fields go into registers 1 to 3, in this order, whatever the operation. Only a
+// used field's conversion can fail here (a number too large for the library).
+bool load_parameters(uint8_t uses) {
+    for (const ParameterField &f : kParameterFields) {
+        vorn::putreg(dlg::get_text(f.id), f.reg);
+        int32_t status = vorn::dec2huge(f.reg, f.reg);
+        if ((uses & f.use) && library_failed(status, "Loading the parameters")) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const std::array<Operation, kOperationCount> kCatalogue = {{
+    {"a + b", kAB, Ending::Result, add},
+    {"a - b", kAB, Ending::Result, subtract},
+    {"a * b", kAB, Ending::Result, multiply},
+    {"a * 2", kUsesA, Ending::Result, double_a},
+    {"a \\ b", kAB, Ending::Result, divide},
+    {"a \\ 2", kUsesA, Ending::Result, halve},
+    {"a ^ b", kAB, Ending::Result, power},
+    {"a mod b", kAB, Ending::Result, modulo},
+    {"a ^ b mod c", kAB | kUsesC, Ending::Result, power_modulo},
+    {"a ^ -1 mod b", kAB, Ending::Result, inverse},
+    {"GCD a, b", kAB, Ending::Result, gcd},
+    {"Generate prime number", kUsesNone, Ending::Result, generate_prime},
+    {"Generate random number", kUsesNone, Ending::Result, generate_random},
+    {"Generate RSA random number", kUsesNone, Ending::Result, generate_rsa_random},
+    {"Generate BBS random number", kUsesNone, Ending::Result, generate_bbs_random},
+    {"Generate RSA public key", kUsesNone, Ending::Result, generate_rsa_public_key},
+    {"RSA encrypt/decrypt data", kUsesNone, Ending::Result, rsa_encrypt_decrypt},
+    {"AES encrypt/decrypt data", kUsesNone, Ending::Silent, aes_encrypt_decrypt},
+    {"SHA-256 hash algorithm", kUsesNone, Ending::Silent, sha256_hash},
+    {"--------------------", kUsesNone, Ending::Result, nullptr},
+    {"a = 0?", kUsesA, Ending::Verdict, is_zero},
+    {"a < b?", kAB, Ending::Verdict, is_less},
+    {"a is odd?", kUsesA, Ending::Verdict, is_odd},
+    {"a is prime? (Div. lower primes)", kUsesA, Ending::Verdict, is_prime_div},
+    {"a is prime? (Slow, 100%)", kUsesA, Ending::Verdict, is_prime_slow},
+    {"a is prime? (Fermat, <>100%)", kUsesA, Ending::Verdict, is_prime_fermat},
+    {"a is prime? (Rabin-Miller, <>100%)", kUsesA, Ending::Verdict, is_prime_rabin_miller},
+    {"a, b relative primes?", kAB, Ending::Verdict, is_relprime},
+}};
+
+void take_start_time() { g_start_time = dlg::monotonic_seconds(); }
+
+void calculate() {
+    std::string label = dlg::selected_entry(kOperationList);
+    if (label.empty()) {
+        dlg::message_box(msg::kSelectFirst);
+        return;
+    }
+    const Operation *operation = nullptr;
+    for (const Operation &entry : kCatalogue) {
+        if (entry.label == label) {
+            operation = &entry;
+            break;
+        }
+    }
+    uint8_t uses = operation ? operation->uses : uint8_t(kUsesNone);
+    if (!parameters_are_decimal(uses) || !load_parameters(uses)) return;
+
+    dlg::set_text(kResultCaption, "");
+    dlg::set_text(kStatusLine, msg::kCalculating);
+    dlg::set_text(kResultField, "");
+    take_start_time();
+
+    if (operation == nullptr || operation->run == nullptr) {
+        dlg::message_box(msg::kUnknownOperation);
+        result_ending();
+        return;
+    }
+    end_with(operation->run() ? operation->ending : Ending::Silent);
+}
+
+void end_with(Ending ending) {
+    switch (ending) {
+        case Ending::Result: result_ending(); break;
+        case Ending::Verdict: verdict_ending(); break;
+        case Ending::Silent: silent_ending(); break;
+    }
+}
+
+void result_ending() {
+    dlg::set_text(kTimeDisplay, elapsed_text());
+    dlg::set_text(kStatusLine, msg::kPreparing);
+    dlg::set_text(kResultField, msg::kPreparingLong);
+    for (int i = 0; i < 5; ++i) dlg::pump_step();
+    // Convert into another register: register 9 keeps its number, so an ending that finds
+    // no new result shows the previous one again rather than its decimal text read as bytes.
+    std::string digits;
+    if (!library_failed(vorn::huge2dec(kRegResult, kRegDisplay), "Converting the result")) {
+        digits = vorn::getreg(kRegDisplay);
+        vorn::putreg("", kRegDisplay);  // the text may be megabytes; do not keep it
+    }
+    dlg::set_text(kResultField, digits);
+    if (dlg::get_text(kResultField).size() != digits.size()) {
+        dlg::set_text(kResultField, "The result has" + dlg::number_to_text(double(digits.size())) +
+                                        " decimal digits, too many for this field to show.");
+    }
+    dlg::set_text(kResultCaption, std::string(msg::kDigitsBefore) +
+                                      dlg::number_to_text(double(digits.size())) +
+                                      std::string(msg::kDigitsAfter));
+    dlg::set_text(kStatusLine, "");
+}
+
+void verdict_ending() {
+    dlg::set_text(kTimeDisplay, elapsed_text());
+    dlg::set_text(kResultCaption, msg::kResultCaption);
+    dlg::set_text(kStatusLine, "");
+}
+
+void silent_ending() { dlg::set_text(kStatusLine, ""); }
+
+}  // namespace wb

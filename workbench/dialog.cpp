@@ -1,0 +1,98 @@
+// Start-up, the main dialog and its command dispatch.
+#include <vorn.hpp>
+
+#include "workbench.hpp"
+
+namespace wb {
+
+dlg::Dialog main_dialog() {
+    using dlg::Kind;
+    constexpr uint32_t kList = dlg::kVScroll | dlg::kHScroll | dlg::kClientEdge;
+    constexpr uint32_t kField = dlg::kWrap | dlg::kVScroll | dlg::kClientEdge;
+    constexpr uint32_t kSunken = dlg::kSunken;
+
+    dlg::Dialog d;
+    d.caption = std::string("VORN (Quendel) library - ") + "Workbench V1.01 - dll version";
+    d.x = 89;
+    d.y = 114;
+    d.w = 464;
+    d.h = 278;
+    // Creation order is the tab order.
+    d.controls = {
+        {kOperationList, Kind::ListBox, "", 2, 48, 104, 226, kList},
+        {kBanner, Kind::Label,
+         std::string("Choose an operation, enter parameters and ") + "hit 'calculate' button", 2, 4,
+         458, 18, dlg::kCenter | dlg::kCenterV | kSunken},
+        {kOperationLabel, Kind::Label, "Operation", 4, 36, 62, 10, kSunken},
+        {kFieldA, Kind::MultiEdit, "0", 110, 48, 232, 36, kField},
+        {kLabelA, Kind::Label, "Parameter 'a'", 110, 36, 68, 12, kSunken},
+        {kFieldB, Kind::MultiEdit, "0", 110, 104, 232, 36, kField},
+        {kLabelB, Kind::Label, "Parameter 'b'", 110, 92, 68, 12, kSunken},
+        {kFieldC, Kind::MultiEdit, "0", 110, 160, 232, 36, kField},
+        {kResultField, Kind::MultiEdit, "", 110, 216, 232, 56, kField},
+        {kLabelC, Kind::Label, "Parameter 'c'", 110, 148, 68, 12, kSunken},
+        {kResultCaption, Kind::Label, "Result", 110, 202, 204, 12, kSunken},
+        {kBitlengthLabel, Kind::Label, "Bitlength:", 356, 48, 52, 10, dlg::kRight},
+        {kBitlengthField, Kind::Edit, "120", 410, 46, 36, 12, dlg::kClientEdge},
+        {kRandomButton, Kind::Button, "&Random parameters", 362, 60, 84, 14, 0},
+        {kModifyGroup, Kind::GroupBox, "Modify parameters", 348, 36, 110, 58, 0},
+        {kClearParametersButton, Kind::Button, "Clear &parameters", 362, 76, 84, 14, 0},
+        {kTimeDisplay, Kind::Label, "1000 seconds", 360, 110, 94, 10, 0},
+        {kTimeGroup, Kind::GroupBox, "Calculation time", 348, 100, 110, 22, 0},
+        {kCalculateButton, Kind::Button, "&Calculate", 362, 132, 84, 14, 0},
+        {kStatusLine, Kind::Label, "", 352, 152, 106, 16, dlg::kCenter},
+        {kClearResultButton, Kind::Button, "Clear result", 362, 236, 84, 14, 0},
+        {kExitButton, Kind::Button, "&Exit", 362, 258, 84, 14, 0},
+    };
+    return d;
+}
+
+namespace {
+
+struct Command {
+    int id;
+    bool any_code;  // "Clear result" answers every notification, the others a click only
+    int code;
+    void (*handler)();
+};
+
+void exit_dialog() { dlg::end_dialog(0); }
+
+// Commands arriving while a handler runs are dropped by the dialog services; nothing here
+// runs a message loop of its own, so that guard holds.
+constexpr Command kCommands[] = {
+    {kOperationList, false, dlg::kSelChange, field_setup},
+    {kClearResultButton, true, 0, clear_result},
+    {kRandomButton, false, dlg::kClicked, random_parameters},
+    {kClearParametersButton, false, dlg::kClicked, clear_parameters},
+    {kCalculateButton, false, dlg::kClicked, calculate},
+    {kExitButton, false, dlg::kClicked, exit_dialog},
+};
+
+}  // namespace
+
+void dispatch(int id, int code) {
+    for (const Command &c : kCommands) {
+        // A button click is notification 0, or 1 when it comes from an accelerator.
+        bool click = c.code == dlg::kClicked && (code == 0 || code == 1) && c.id != kOperationList;
+        if (c.id == id && (c.any_code || click || (c.id == kOperationList && code == c.code))) {
+            c.handler();
+            return;
+        }
+    }
+}
+
+// What the dialog needs once its controls exist, before the first command: the status
+// line's font and the operation list, filled in catalogue order (the list does not sort).
+void prepare_dialog() {
+    dlg::use_system_font(kStatusLine);
+    for (const Operation &operation : kCatalogue) dlg::add_list_entry(kOperationList, operation.label);
+}
+
+int run_workbench() {
+    vorn::readprimes(1000);
+    dlg::show_modal(main_dialog(), dispatch, prepare_dialog);
+    return 0;
+}
+
+}  // namespace wb

@@ -1,0 +1,211 @@
+// Generators, RSA keys, RSA and AES round trips, SHA-256.
+#include <vorn.hpp>
+
+#include <cmath>
+#include <string>
+
+#include "messages.hpp"
+#include "workbench.hpp"
+
+namespace wb {
+
+namespace {
+
+// The key of the latest key generation, raw register bytes; an empty modulus means none yet.
+struct SavedRsaKey {
+    std::string n, e, d;
+};
+SavedRsaKey g_saved_key;
+
+// Range of a size the library accepts, to say so before asking it.
+struct SizeRange {
+    std::string_view what;
+    long min, max;
+    std::string_view unit;
+};
+
+constexpr SizeRange kPrimeBits{"The length of the prime", VN_MIN_PRIME_BITS, VN_MAX_PRIME_BITS, "bits"};
+constexpr SizeRange kRandomBits{"The length of the random number", 1, VN_MAX_RANDOM_BITS, "bits"};
+constexpr SizeRange kGeneratorBytes{"The length of the random number", 1, VN_MAX_GENERATE_BYTES,
+                                    "bytes"};
+constexpr SizeRange kRsaBits{"The length of the RSA modulus", VN_MIN_RSA_BITS, VN_MAX_RSA_BITS, "bits"};
+constexpr SizeRange kBbsBits{"The length of the BBS modulus", VN_MIN_BBS_BITS, VN_MAX_BBS_BITS, "bits"};
+
+// Shows a message and returns false when value lies outside the range (a cancelled prompt
+// gives 0, which no size allows).
+bool size_ok(int32_t value, const SizeRange &range) {
+    if (value >= range.min && value <= range.max) return true;
+    dlg::message_box(std::string(range.what) + " must be from " + std::to_string(range.min) + " to " +
+                     std::to_string(range.max) + " " + std::string(range.unit) + ", not " +
+                     std::to_string(value) + ".");
+    return false;
+}
+
+double ask_number(std::string_view prompt, std::string_view default_text) {
+    return dlg::number_from_text(dlg::input_box(prompt, "", default_text));
+}
+
+// A length typed in bytes, as a bit count: multiplied by 8 before rounding (12.5 -> 100).
+int32_t ask_bytes_as_bits(std::string_view prompt) {
+    return dlg::round_to_int32(ask_number(prompt, "100") * 8.0);
+}
+
+// Generates a key into registers 1 (e), 2 (d) and 3 (n), saves it and shows n, e and d in
+// decimal in fields a, b and c.
+bool generate_and_show_rsa_key(int32_t bits) {
+    if (library_failed(vorn::generate_rsa_keys(bits, 4, kRegA, kRegB, kRegC), "RSA key generation"))
+        return false;
+    struct Part {
+        vorn::Reg reg;
+        std::string *saved;
+        int field;
+    };
+    const Part parts[] = {{kRegC, &g_saved_key.n, kFieldA},
+                          {kRegA, &g_saved_key.e, kFieldB},
+                          {kRegB, &g_saved_key.d, kFieldC}};
+    for (const Part &p : parts) {
+        *p.saved = vorn::getreg(p.reg);
+        vorn::huge2dec(p.reg, kRegWork4);
+        dlg::set_text(p.field, vorn::getreg(kRegWork4));
+    }
+    return true;
+}
+
+// Appends "-" until the length is a multiple of 4: the library encrypts whole 4-byte words.
+std::string pad_to_words(std::string message) {
+    while (message.size() % 4 != 0) message += '-';
+    return message;
+}
+
+// The AES key is the SHA-256 digest of the passphrase: register 2.
+void passphrase_to_key(const std::string &passphrase) {
+    vorn::putreg(passphrase, kRegA);
+    vorn::hash_sha256(kRegA, kRegB);
+}
+
+}  // namespace
+
+bool generate_prime() {
+    int32_t bits = ask_bytes_as_bits(msg::kAskPrimeBytes);
+    int32_t rounds = dlg::round_to_int32(ask_number(msg::kAskPrimeRounds, "5"));
+    if (!size_ok(bits, kPrimeBits)) return false;
+    take_start_time();
+    return !library_failed(vorn::generate_prime(bits, rounds, kRegResult), "Prime generation");
+}
+
+bool generate_random() {
+    int32_t bits = ask_bytes_as_bits(msg::kAskRandomBytes);
+    if (!size_ok(bits, kRandomBits)) return false;
+    take_start_time();
+    return !library_failed(vorn::generate_random(bits, kRegResult), "Random number generation");
+}
+
+// The generators take the length in bytes as typed; it is not turned into bits.
+bool generate_rsa_random() {
+    int32_t length = dlg::round_to_int32(ask_number(msg::kAskRandomBytes, "100"));
+    int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "128"));
+    if (!size_ok(length, kGeneratorBytes) || !size_ok(bits, kRsaBits)) return false;
+    dlg::set_text(kResultField, msg::kInitRsa);
+    if (library_failed(vorn::generate_rsa_keys(bits, 3, kRegA, kRegB, kRegC), "RSA generator set-up") ||
+        library_failed(vorn::generate_random(bits - 8, kRegWork4), "RSA generator seed"))
+        return false;
+    take_start_time();
+    return !library_failed(vorn::rsa_bits(length, kRegWork4, kRegA, kRegC, kRegResult, kRegWork4),
+                           "RSA random number generation");
+}
+
+bool generate_bbs_random() {
+    int32_t length = dlg::round_to_int32(ask_number(msg::kAskRandomBytes, "100"));
+    int32_t bits = dlg::round_to_int32(ask_number(msg::kAskBbsBits, "128"));
+    if (!size_ok(length, kGeneratorBytes) || !size_ok(bits, kBbsBits)) return false;
+    dlg::set_text(kResultField, msg::kInitBbs);
+    if (library_failed(vorn::init_bbs(bits, 4, kRegA, kRegB), "BBS generator set-up")) return false;
+    take_start_time();
+    return !library_failed(vorn::bbs_bits(length, 1, kRegB, kRegA, kRegResult, kRegB),
+                           "BBS random number generation");
+}
+
+// Writes nothing to register 9: the ending shows the previous result again.
+bool generate_rsa_public_key() {
+    int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "256"));
+    take_start_time();
+    return size_ok(bits, kRsaBits) && generate_and_show_rsa_key(bits);
+}
+
+bool rsa_encrypt_decrypt() {
+    if (g_saved_key.n.empty()) {
+        int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "256"));
+        take_start_time();
+        if (!size_ok(bits, kRsaBits) || !generate_and_show_rsa_key(bits)) return false;
+    } else {
+        vorn::putreg(g_saved_key.e, kRegA);
+        vorn::putreg(g_saved_key.d, kRegB);
+        vorn::putreg(g_saved_key.n, kRegC);
+    }
+    std::string prompt = std::string(msg::kAskMessageBefore) +
+                         dlg::number_to_text(double(g_saved_key.n.size())) +
+                         std::string(msg::kAskMessageAfter);
+    std::string message = pad_to_words(dlg::input_box(prompt, "", ""));
+    dlg::set_text(kFieldA, showable(message));
+    vorn::putreg(message, kRegWork4);
+    if (vorn::is_less(kRegC, kRegWork4)) {
+        dlg::message_box(msg::kTooLong);
+        return false;
+    }
+    take_start_time();
+    int32_t status = vorn::encrypt_rsa(kRegWork4, kRegA, kRegC, kRegWork5);
+    // A message equal to the modulus is not below it either.
+    if (status == 2) {
+        dlg::message_box(msg::kTooLong);
+        return false;
+    }
+    if (library_failed(status, "RSA encryption")) return false;
+    dlg::set_text(kFieldB, showable(vorn::getreg(kRegWork5)));
+    if (library_failed(vorn::decrypt_rsa(kRegWork5, kRegB, kRegC, kRegWork6), "RSA decryption"))
+        return false;
+    dlg::set_text(kFieldC, showable(vorn::getreg(kRegWork6)));
+    return true;
+}
+
+bool aes_encrypt_decrypt() {
+    std::string plaintext = dlg::input_box(msg::kAskPlaintext, "", "");
+    dlg::set_text(kFieldA, showable(plaintext));
+    passphrase_to_key(dlg::input_box(msg::kAskEncryptPassphrase, "", ""));
+    vorn::putreg(plaintext, kRegC);
+    vorn::putreg("", kRegWork4);  // empty IV: the library draws a fresh one
+    int32_t status = vorn::encrypt_aes_cbc(kRegC, kRegB, kRegWork4, kRegWork5);
+    if (status == 1 || status == 2) {
+        dlg::message_box(status == 1 ? msg::kAesKeySize : msg::kAesIvSize);
+        return false;
+    }
+    if (library_failed(status, "AES encryption")) return false;
+    dlg::set_text(kFieldB, showable(vorn::getreg(kRegWork5)));
+
+    passphrase_to_key(dlg::input_box(msg::kAskDecryptPassphrase, "", ""));
+    status = vorn::decrypt_aes_cbc(kRegWork5, kRegB, kRegWork6);
+    if (status == 1 || status == 2) {
+        dlg::message_box(status == 1 ? msg::kAesKeySize : msg::kAesBlockLength);
+        return false;
+    }
+    // Bad padding: almost always a wrong passphrase. The library leaves an empty output,
+    // which could compare equal to an empty plaintext, so it is reported here.
+    if (status == 3) {
+        dlg::set_text(kFieldC, "");
+        dlg::message_box(msg::kAesBadPadding);
+        return false;
+    }
+    if (library_failed(status, "AES decryption")) return false;
+    dlg::set_text(kFieldC, showable(vorn::getreg(kRegWork6)));
+    if (vorn::is_not_equal(kRegC, kRegWork6)) dlg::message_box(msg::kDecryptionError);
+    return true;
+}
+
+// The digest as sha256sum prints it: its 32 bytes in order, two lowercase hex digits each.
+bool sha256_hash() {
+    vorn::putreg(dlg::get_text(kFieldA), kRegA);
+    if (library_failed(vorn::hash_sha256(kRegA, kRegB), "SHA-256")) return false;
+    dlg::set_text(kFieldB, to_hex(vorn::getreg(kRegB)));
+    return true;
+}
+
+}  // namespace wb

@@ -1,0 +1,14 @@
+// workbench: an interactive big-number calculator over the VORN library.
+#include <dialogs.h>
+
+#include "workbench.hpp"
+
+int main(int argc, char **argv) {
+    const dlg::ProgramInfo info{
+        "workbench", "1.01",
+        "Interactive calculator for huge numbers, primes, RSA, AES and SHA-256 over the VORN library",
+        "Workbench"};
+    int code = dlg::start(argc, argv, info);
+    if (code >= 0) return code;
+    return wb::run_workbench();
+}
