@@ -1,0 +1,31 @@
+// Inside the VORN library: what the cipher, hash, key and generator files share with the
+// known-answer checks. Nothing here is exported.
+#pragma once
+
+#include <gmp.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vn {
+
+// n = p*q of exactly `bits` bits from two distinct primes of bits/2 and bits - bits/2 bits,
+// each passing `rounds` Rabin-Miller rounds and BPSW (see generate_prime). three_mod_four
+// and avoid_factor_of are passed on to generate_prime. False only when the CSPRNG fails.
+bool two_prime_modulus(mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
+                       bool three_mod_four, unsigned long avoid_factor_of);
+
+enum class AesMode { ecb, cbc };
+
+// Runs AES over in (key of 16, 24 or 32 bytes; iv of 16 bytes for CBC, ignored for ECB),
+// appending the result to out. With pad set, encryption adds PKCS#7 padding and decryption
+// checks and removes it; without, in must be whole blocks. False when OpenSSL refuses: bad
+// padding, or a provider failure (the global error is not touched).
+bool aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
+             const unsigned char *iv, const unsigned char *in, size_t len, std::string &out);
+
+// out = the SHA-256 digest of the len bytes at data. False when the provider fails.
+bool sha256(const void *data, size_t len, unsigned char out[32]);
+
+}  // namespace vn

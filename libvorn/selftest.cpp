@@ -1,0 +1,103 @@
+// The known-answer checks: the vectors of vectors/aes.txt and vectors/sha256.txt, built into
+// the library, run through the same AES and SHA-256 code the VN_ functions use.
+#include <cctype>
+#include <new>
+#include <sstream>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "crypto_internal.h"
+#include "internal.h"
+
+namespace vn {
+namespace {
+
+#include "vectors.inc"
+
+// Hex text to bytes; false for anything that is not whole hex bytes.
+bool from_hex(const std::string &hex, std::string &out) {
+    out.clear();
+    if (hex == "-") return true;
+    if (hex.size() % 2 != 0) return false;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        if (!std::isxdigit(static_cast<unsigned char>(hex[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(hex[i + 1])))
+            return false;
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return true;
+}
+
+// Calls check on every line that is neither blank nor a comment, with its words; returns the
+// number of lines for which check is false.
+template <typename Check>
+int32_t count_failures(const char *text, Check check) {
+    std::istringstream lines(text);
+    std::string line;
+    int32_t failures = 0;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::vector<std::string> w;
+        for (std::string word; words >> word;) w.push_back(word);
+        if (w.empty() || w[0][0] == '#') continue;
+        if (!check(w)) ++failures;
+    }
+    return failures;
+}
+
+// A vector passes when encryption gives the ciphertext and decryption the plaintext.
+bool aes_vector_passes(const std::vector<std::string> &w) {
+    std::string key, iv, plain, cipher, out;
+    if (w.size() != 5 || (w[0] != "ECB" && w[0] != "CBC") || !from_hex(w[1], key) ||
+        !from_hex(w[2], iv) || !from_hex(w[3], plain) || !from_hex(w[4], cipher))
+        return false;
+    AesMode mode = w[0] == "CBC" ? AesMode::cbc : AesMode::ecb;
+    if (mode == AesMode::cbc && iv.size() != 16) return false;
+    const auto *ivp = reinterpret_cast<const unsigned char *>(iv.data());
+    bool ok = aes_run(mode, true, false, key, ivp,
+                      reinterpret_cast<const unsigned char *>(plain.data()), plain.size(), out) &&
+              out == cipher;
+    out.clear();
+    return ok &&
+           aes_run(mode, false, false, key, ivp,
+                   reinterpret_cast<const unsigned char *>(cipher.data()), cipher.size(), out) &&
+           out == plain;
+}
+
+bool sha256_vector_passes(const std::vector<std::string> &w) {
+    std::string message, digest;
+    if (w.size() == 4 && w[0] == "repeat") {
+        std::string unit;
+        long count = std::strtol(w[1].c_str(), nullptr, 10);
+        if (count < 0 || count > (1L << 24) || !from_hex(w[2], unit) || !from_hex(w[3], digest))
+            return false;
+        for (long i = 0; i < count; ++i) message += unit;
+    } else if (w.size() != 2 || !from_hex(w[0], message) || !from_hex(w[1], digest)) {
+        return false;
+    }
+    unsigned char got[32];
+    return digest.size() == 32 && sha256(message.data(), message.size(), got) &&
+           digest.compare(0, 32, reinterpret_cast<const char *>(got), 32) == 0;
+}
+
+}  // namespace
+}  // namespace vn
+
+using namespace vn;
+
+extern "C" {
+
+VN_API int32_t VN_CHECKTESTVECTORS_AES(void) try {
+    return count_failures(aes_vectors, aes_vector_passes);
+} catch (const std::bad_alloc &) {
+    return fail(VN_E_NOMEMORY);
+}
+
+VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) try {
+    return count_failures(sha256_vectors, sha256_vector_passes);
+} catch (const std::bad_alloc &) {
+    return fail(VN_E_NOMEMORY);
+}
+
+}  // extern "C"

@@ -1,0 +1,115 @@
+// GMP for the crypto tests' independent reference computations.
+//
+// The test binary links only the library, which brings libgmp into the process; the GMP
+// functions the tests call are declared weak so that the linker accepts them from there
+// instead of insisting on libgmp on the test's own link line. Only out-of-line GMP functions
+// may be used (not mpz_get_ui, mpz_size and the other inline ones).
+#pragma once
+
+#include <gmp.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include <vorn.hpp>
+
+#pragma weak __gmpz_init
+#pragma weak __gmpz_clear
+#pragma weak __gmpz_set
+#pragma weak __gmpz_set_ui
+#pragma weak __gmpz_set_str
+#pragma weak __gmpz_import
+#pragma weak __gmpz_export
+#pragma weak __gmpz_powm
+#pragma weak __gmpz_powm_ui
+#pragma weak __gmpz_mul
+#pragma weak __gmpz_mul_ui
+#pragma weak __gmpz_add_ui
+#pragma weak __gmpz_sub
+#pragma weak __gmpz_sub_ui
+#pragma weak __gmpz_mod
+#pragma weak __gmpz_tdiv_q
+#pragma weak __gmpz_invert
+#pragma weak __gmpz_fdiv_ui
+#pragma weak __gmpz_tdiv_q_2exp
+#pragma weak __gmpz_mul_2exp
+#pragma weak __gmpz_gcd
+#pragma weak __gmpz_lcm
+#pragma weak __gmpz_divisible_p
+#pragma weak __gmpz_cmp
+#pragma weak __gmpz_cmp_ui
+#pragma weak __gmpz_sizeinbase
+#pragma weak __gmpz_tstbit
+#pragma weak __gmpz_setbit
+#pragma weak __gmpz_probab_prime_p
+#pragma weak __gmpz_scan1
+
+namespace crypto_test {
+
+// An mpz with a destructor.
+struct Z {
+    mpz_t v;
+    Z() { mpz_init(v); }
+    explicit Z(unsigned long x) {
+        mpz_init(v);
+        mpz_set_ui(v, x);
+    }
+    ~Z() { mpz_clear(v); }
+    Z(const Z &o) {
+        mpz_init(v);
+        mpz_set(v, o.v);
+    }
+    Z &operator=(const Z &o) {
+        mpz_set(v, o.v);
+        return *this;
+    }
+    operator mpz_ptr() { return v; }
+    operator mpz_srcptr() const { return v; }
+};
+
+inline size_t bits(mpz_srcptr x) { return mpz_sgn(x) == 0 ? 0 : mpz_sizeinbase(x, 2); }
+
+// A register's bytes read as a number, least significant byte first.
+inline Z number_of(const std::string &bytes) {
+    Z z;
+    mpz_import(z, bytes.size(), -1, 1, 0, 0, bytes.data());
+    return z;
+}
+inline Z reg_number(vorn::Reg r) { return number_of(vorn::getreg(r)); }
+
+// The number's minimal bytes, least significant first (as the library's number form).
+inline std::string bytes_of(mpz_srcptr x) {
+    std::string out((bits(x) + 7) / 8, '\0');
+    if (!out.empty()) mpz_export(out.data(), nullptr, -1, 1, 0, 0, x);
+    return out;
+}
+
+// Stores x into a register in byte form (minimal bytes, i.e. the same value).
+inline void put_number(mpz_srcptr x, vorn::Reg r) { vorn::putreg(bytes_of(x), r); }
+
+// A random number below 2^b.
+inline Z random_below_pow2(std::mt19937_64 &rng, size_t b) {
+    std::string bytes((b + 7) / 8, '\0');
+    for (auto &c : bytes) c = static_cast<char>(rng());
+    if (b % 8) bytes.back() = static_cast<char>(bytes.back() & ((1 << (b % 8)) - 1));
+    return number_of(bytes);
+}
+
+// The seed of a randomized test: VORN_SEED when set, else a fresh one; printed either way so
+// that a failure can be replayed.
+inline uint64_t test_seed(const char *test_name) {
+    uint64_t seed;
+    if (const char *env = std::getenv("VORN_SEED")) {
+        seed = std::strtoull(env, nullptr, 10);
+    } else {
+        seed = std::random_device{}();
+        seed = (seed << 32) ^ std::random_device{}();
+    }
+    std::printf("%s: VORN_SEED=%llu\n", test_name, static_cast<unsigned long long>(seed));
+    return seed;
+}
+
+}  // namespace crypto_test

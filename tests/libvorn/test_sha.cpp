@@ -1,0 +1,114 @@
+// SHA-256: the built-in known answers, agreement with sha256sum, byte handling and failures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include <vorn.hpp>
+
+#include "test_crypto_mpz.h"
+
+namespace {
+
+std::string hex(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string sha256_of(const std::string &message) {
+    vorn::putreg(message, 20);
+    EXPECT_EQ(vorn::hash_sha256(20, 21), VN_OK);
+    return vorn::getreg(21);
+}
+
+// The first word sha256sum prints for the file holding bytes.
+std::string sha256sum(const std::string &bytes) {
+    std::string path = testing::TempDir() + "vorn_sha_input.bin";
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    FILE *p = popen(("sha256sum '" + path + "'").c_str(), "r");
+    char line[128] = {};
+    if (p == nullptr || std::fgets(line, sizeof line, p) == nullptr) line[0] = 0;
+    if (p != nullptr) pclose(p);
+    return std::string(line).substr(0, 64);
+}
+
+TEST(Sha256, BuiltInKnownAnswersPass) { EXPECT_EQ(vorn::check_sha256_vectors(), 0); }
+
+TEST(Sha256, PublishedDigests) {
+    struct Case {
+        std::string message, digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(hex(sha256_of(c.message)), c.digest) << c.message.size();
+}
+
+TEST(Sha256, AgreesWithSha256sumOnRandomInputs) {
+    std::mt19937_64 rng(crypto_test::test_seed("Sha256.AgreesWithSha256sumOnRandomInputs"));
+    // Every length around the 64-byte block and the 55/56-byte padding edge, then larger ones.
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 130; ++n) lengths.push_back(n);
+    for (size_t n : {255, 256, 1000, 4095, 4096, 65537, 1000003}) lengths.push_back(n);
+    for (size_t n : lengths) {
+        std::string message(n, '\0');
+        for (auto &c : message) c = static_cast<char>(rng());
+        if (n > 0 && n % 3 == 0) message.back() = '\0';  // trailing zero bytes count
+        ASSERT_EQ(hex(sha256_of(message)), sha256sum(message)) << "length " << n;
+    }
+}
+
+TEST(Sha256, DigestIsExactly32BytesInByteForm) {
+    // Digests with a zero first or last byte must keep it.
+    for (int i = 0; i < 2000; ++i) {
+        std::string d = sha256_of(std::to_string(i));
+        ASSERT_EQ(d.size(), 32u);
+    }
+    vorn::putreg("x", 22);
+    vorn::hash_sha256(22, 23);
+    vorn::putreg(vorn::getreg(23), 24);
+    EXPECT_EQ(vorn::is_equal(23, 24), 1);  // both byte form: compared byte for byte
+}
+
+TEST(Sha256, HashesTheRegisterBytesOfEitherForm) {
+    // A number register is hashed as its minimal bytes, least significant first.
+    vorn::putreg(vorn::le32(0x030201), 25);  // byte form "\1\2\3\0"
+    vorn::putreg("", 27);  // the number 0
+    vorn::add(25, 27, 28);  // number form: bytes "\1\2\3"
+    EXPECT_EQ(vorn::hash_sha256(28, 29), VN_OK);
+    EXPECT_EQ(vorn::getreg(29), sha256_of(std::string("\1\2\3", 3)));
+    EXPECT_EQ(vorn::hash_sha256(25, 29), VN_OK);
+    EXPECT_EQ(vorn::getreg(29), sha256_of(std::string("\1\2\3\0", 4)));
+}
+
+TEST(Sha256, SourceMayBeTheDestination) {
+    vorn::putreg("abc", 30);
+    ASSERT_EQ(vorn::hash_sha256(30, 30), VN_OK);
+    EXPECT_EQ(hex(vorn::getreg(30)), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(Sha256, BadRegistersFailAndTouchNothing) {
+    vorn::putreg("keep", 31);
+    VN_CLEARGLOBALERROR();
+    EXPECT_EQ(vorn::hash_sha256(-1, 31), VN_FAIL);
+    EXPECT_EQ(vorn::global_error(), VN_E_REGISTER);
+    VN_CLEARGLOBALERROR();
+    EXPECT_EQ(vorn::hash_sha256(31, VN_REGISTERS), VN_FAIL);
+    EXPECT_EQ(vorn::global_error(), VN_E_REGISTER);
+    EXPECT_EQ(vorn::getreg(31), "keep");
+    int32_t r = 31;
+    EXPECT_EQ(VN_HASH_SHA_256(&r, nullptr), VN_FAIL);
+    EXPECT_EQ(vorn::global_error(), VN_E_ARGUMENT);
+}
+
+}  // namespace
