@@ -27,6 +27,7 @@
 #pragma weak __gmpz_powm_ui
 #pragma weak __gmpz_mul
 #pragma weak __gmpz_mul_ui
+#pragma weak __gmpz_add
 #pragma weak __gmpz_add_ui
 #pragma weak __gmpz_sub
 #pragma weak __gmpz_sub_ui

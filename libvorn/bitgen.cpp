@@ -1,0 +1,348 @@
+// Blum-Blum-Shub and RSA bit generators, and the BBS set-up.
+//
+// Both generators spend nearly all their time in one modular squaring or multiplication a
+// step, so the state is kept in Montgomery form: moduli of one or two limbs use straight-line
+// 128-bit code, larger ones GMP's mpn layer with a word-by-word Montgomery reduction. Each
+// step still converts the state out of Montgomery form, since its output is the low bits of
+// the true x.
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "crypto_internal.h"
+#include "internal.h"
+
+namespace vn {
+namespace {
+
+using u64 = uint64_t;
+using u128 = unsigned __int128;
+static_assert(sizeof(mp_limb_t) == sizeof(u64), "64-bit limbs expected");
+
+// -n^-1 mod 2^64 for odd n: Newton's iteration doubles the correct low bits, from the 3 that
+// n itself gives (n*n = 1 mod 8 for odd n).
+u64 negated_inverse(u64 n) {
+    u64 x = n;
+    for (int i = 0; i < 5; ++i) x *= 2 - n * x;
+    return 0 - x;
+}
+
+// y = x * 2^(64*limbs) mod n, as limbs.
+void to_montgomery(mp_limb_t *y, size_t limbs, mpz_srcptr x, mpz_srcptr n) {
+    mpz_t t;
+    mpz_init(t);
+    mpz_mul_2exp(t, x, 64 * limbs);
+    mpz_mod(t, t, n);
+    for (size_t i = 0; i < limbs; ++i) y[i] = mpz_getlimbn(t, static_cast<mp_size_t>(i));
+    mpz_clear(t);
+}
+
+// Montgomery arithmetic modulo an odd n below 2^64.
+struct OneLimb {
+    u64 n, ninv, y, base;
+    // (hi:lo + q*n) / 2^64 for the q that clears the low word; below 2n.
+    u64 reduce(u128 t) const {
+        u64 q = static_cast<u64>(t) * ninv;
+        u128 m = static_cast<u128>(q) * n;
+        // The low words cancel; a carry comes out of them unless both are zero.
+        u128 r = (t >> 64) + (m >> 64) + (static_cast<u64>(t) != 0);
+        return r >= n ? static_cast<u64>(r - n) : static_cast<u64>(r);
+    }
+    void square() { y = reduce(static_cast<u128>(y) * y); }
+    void multiply() { y = reduce(static_cast<u128>(y) * base); }
+    u64 low_bits() const { return reduce(y); }
+};
+
+// Montgomery arithmetic modulo an odd n of 65 to 128 bits, on words t[0..3] of a product.
+struct TwoLimbs {
+    u64 n0, n1, ninv, y0, y1, b0, b1;
+
+    // (t + q*n) / 2^128 for the q that clears the two low words; below 2n, then reduced.
+    void reduce(u64 t0, u64 t1, u64 t2, u64 t3, u64 &r0, u64 &r1) const {
+        u64 q = t0 * ninv;
+        u128 m = static_cast<u128>(q) * n0 + t0;
+        m = static_cast<u128>(q) * n1 + t1 + static_cast<u64>(m >> 64);
+        t1 = static_cast<u64>(m);
+        u128 s = static_cast<u128>(t2) + static_cast<u64>(m >> 64);
+        t2 = static_cast<u64>(s);
+        s = static_cast<u128>(t3) + static_cast<u64>(s >> 64);
+        t3 = static_cast<u64>(s);
+        u64 t4 = static_cast<u64>(s >> 64);
+
+        q = t1 * ninv;
+        m = static_cast<u128>(q) * n0 + t1;
+        m = static_cast<u128>(q) * n1 + t2 + static_cast<u64>(m >> 64);
+        t2 = static_cast<u64>(m);
+        s = static_cast<u128>(t3) + static_cast<u64>(m >> 64);
+        t3 = static_cast<u64>(s);
+        t4 += static_cast<u64>(s >> 64);
+
+        u128 r = (static_cast<u128>(t3) << 64) | t2;
+        u128 nn = (static_cast<u128>(n1) << 64) | n0;
+        if (t4 != 0 || r >= nn) r -= nn;
+        r0 = static_cast<u64>(r);
+        r1 = static_cast<u64>(r >> 64);
+    }
+    void square() {
+        u128 p00 = static_cast<u128>(y0) * y0, p01 = static_cast<u128>(y0) * y1,
+             p11 = static_cast<u128>(y1) * y1;
+        u64 t0 = static_cast<u64>(p00);
+        u128 s = (p00 >> 64) + (static_cast<u128>(static_cast<u64>(p01)) << 1);
+        u64 t1 = static_cast<u64>(s);
+        s = (s >> 64) + (static_cast<u128>(static_cast<u64>(p01 >> 64)) << 1) +
+            static_cast<u64>(p11);
+        u64 t2 = static_cast<u64>(s);
+        u64 t3 = static_cast<u64>((s >> 64) + (p11 >> 64));
+        reduce(t0, t1, t2, t3, y0, y1);
+    }
+    void multiply() {
+        u128 p00 = static_cast<u128>(y0) * b0, p01 = static_cast<u128>(y0) * b1,
+             p10 = static_cast<u128>(y1) * b0, p11 = static_cast<u128>(y1) * b1;
+        u64 t0 = static_cast<u64>(p00);
+        u128 s = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
+        u64 t1 = static_cast<u64>(s);
+        s = (s >> 64) + (p01 >> 64) + (p10 >> 64) + static_cast<u64>(p11);
+        u64 t2 = static_cast<u64>(s);
+        u64 t3 = static_cast<u64>((s >> 64) + (p11 >> 64));
+        reduce(t0, t1, t2, t3, y0, y1);
+    }
+    u64 low_bits() const {
+        u64 r0, r1;
+        reduce(y0, y1, 0, 0, r0, r1);
+        return r0;
+    }
+};
+
+// Montgomery arithmetic on GMP's mpn layer for moduli of any number of limbs.
+struct ManyLimbs {
+    size_t limbs;
+    u64 ninv;
+    std::vector<mp_limb_t> n, y, base, t, x;
+
+    // r = t / R mod n for t < n*R (2*limbs words, clobbered). Each row's carry is parked in
+    // the word the row cleared and added in one pass at the end, as GMP's own redc does.
+    void reduce(mp_limb_t *r, mp_limb_t *tw) const {
+        const auto sz = static_cast<mp_size_t>(limbs);
+        for (size_t i = 0; i < limbs; ++i) tw[i] = mpn_addmul_1(tw + i, n.data(), sz, tw[i] * ninv);
+        mp_limb_t carry = mpn_add_n(r, tw + limbs, tw, sz);
+        if (carry != 0 || mpn_cmp(r, n.data(), sz) >= 0) mpn_sub_n(r, r, n.data(), sz);
+    }
+    void square() {
+        mpn_sqr(t.data(), y.data(), static_cast<mp_size_t>(limbs));
+        reduce(y.data(), t.data());
+    }
+    void multiply() {
+        mpn_mul_n(t.data(), y.data(), base.data(), static_cast<mp_size_t>(limbs));
+        reduce(y.data(), t.data());
+    }
+    void from_montgomery() {
+        std::memcpy(t.data(), y.data(), limbs * sizeof(mp_limb_t));
+        std::memset(t.data() + limbs, 0, limbs * sizeof(mp_limb_t));
+        reduce(x.data(), t.data());
+    }
+    u64 low_bits() {
+        from_montgomery();
+        return x[0];
+    }
+};
+
+// Packs j-bit groups, least significant bit first, into bytes. The buffer needs 8 bytes of
+// slack beyond the output, since whole 32-bit words are written.
+struct BitPacker {
+    unsigned char *out;
+    u64 acc = 0;
+    unsigned fill = 0;
+    void put(u64 bits, unsigned j) {
+        acc |= (bits & ((u64{1} << j) - 1)) << fill;
+        fill += j;
+        if (fill >= 32) {
+            for (int b = 0; b < 4; ++b) out[b] = static_cast<unsigned char>(acc >> (8 * b));
+            out += 4;
+            acc >>= 32;
+            fill -= 32;
+        }
+    }
+    void flush() {
+        for (unsigned b = 0; b * 8 < fill; ++b) out[b] = static_cast<unsigned char>(acc >> (8 * b));
+    }
+};
+
+// The exponent of the RSA step, most significant bit first, the leading 1 left out; empty
+// for the squaring of BBS.
+using ExponentBits = std::vector<unsigned char>;
+
+template <typename Engine>
+void run_steps(Engine &eng, u64 steps, unsigned j, const ExponentBits &exponent, BitPacker &pack) {
+    if (exponent.empty()) {
+        for (u64 i = 0; i < steps; ++i) {
+            eng.square();
+            pack.put(eng.low_bits(), j);
+        }
+        return;
+    }
+    for (u64 i = 0; i < steps; ++i) {
+        eng.base = eng.y;
+        for (unsigned char bit : exponent) {
+            eng.square();
+            if (bit) eng.multiply();
+        }
+        pack.put(eng.low_bits(), j);
+    }
+}
+
+// Two-limb variant of the same loop (its base is two words).
+void run_steps(TwoLimbs &eng, u64 steps, unsigned j, const ExponentBits &exponent, BitPacker &pack) {
+    for (u64 i = 0; i < steps; ++i) {
+        if (exponent.empty()) {
+            eng.square();
+        } else {
+            eng.b0 = eng.y0;
+            eng.b1 = eng.y1;
+            for (unsigned char bit : exponent) {
+                eng.square();
+                if (bit) eng.multiply();
+            }
+        }
+        pack.put(eng.low_bits(), j);
+    }
+}
+
+// floor(log2(log2 n)) for odd n >= 3, at least 1: for odd n of b bits, log2 n lies strictly
+// between b - 1 and b, so this is floor(log2(b - 1)).
+unsigned bits_per_step(mpz_srcptr n) {
+    size_t below = bit_size(n) - 1;
+    unsigned j = 0;
+    while ((size_t{2} << j) <= below) ++j;
+    return j < 1 ? 1 : j;
+}
+
+// Writes len bytes from x (0 < x < n, n odd) stepping by squaring (empty exponent) or by the
+// exponent, and leaves the final x in x.
+bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j, size_t len,
+              std::string &out) {
+    out.assign(len + 8, '\0');
+    BitPacker pack{reinterpret_cast<unsigned char *>(out.data())};
+    u64 steps = (static_cast<u64>(len) * 8 + j - 1) / j;
+    size_t limbs = static_cast<size_t>(mpz_size(n));
+    u64 ninv = negated_inverse(mpz_getlimbn(n, 0));
+    if (limbs == 1) {
+        OneLimb eng{mpz_getlimbn(n, 0), ninv, 0, 0};
+        to_montgomery(&eng.y, 1, x, n);
+        run_steps(eng, steps, j, exponent, pack);
+        mpz_set_ui(x, eng.low_bits());
+    } else if (limbs == 2) {
+        TwoLimbs eng{mpz_getlimbn(n, 0), mpz_getlimbn(n, 1), ninv, 0, 0, 0, 0};
+        u64 y[2];
+        to_montgomery(y, 2, x, n);
+        eng.y0 = y[0];
+        eng.y1 = y[1];
+        run_steps(eng, steps, j, exponent, pack);
+        eng.reduce(eng.y0, eng.y1, 0, 0, y[0], y[1]);
+        mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
+    } else {
+        ManyLimbs eng{limbs, ninv, {}, std::vector<mp_limb_t>(limbs), {}, std::vector<mp_limb_t>(2 * limbs),
+                      std::vector<mp_limb_t>(limbs)};
+        eng.n.resize(limbs);
+        for (size_t i = 0; i < limbs; ++i) eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
+        to_montgomery(eng.y.data(), limbs, x, n);
+        run_steps(eng, steps, j, exponent, pack);
+        eng.from_montgomery();
+        mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
+    }
+    pack.flush();
+    out.resize(len);
+    return true;
+}
+
+// The checks and the work both generators share. exponent is null for BBS.
+int32_t generator_call(const int32_t *len, unsigned j_wanted, int32_t *s, int32_t *e, int32_t *n,
+                       int32_t *out, int32_t *s2) {
+    if (len == nullptr) return fail(VN_E_ARGUMENT);
+    Register *rs, *rn, *ro, *r2, *re = nullptr;
+    if (!regs(&rs, s, &rn, n, &ro, out, &r2, s2)) return VN_FAIL;
+    if (e != nullptr && (re = reg(e)) == nullptr) return VN_FAIL;
+    if (*len < 1 || *len > VN_MAX_GENERATE_BYTES) return fail(VN_E_BITS);
+    mpz_srcptr modulus = value(*rn);
+    // An even modulus has no Montgomery form and its squares soon stick; a modulus beyond
+    // the largest the set-up makes would take hours for one call.
+    if (mpz_cmp_ui(modulus, 3) < 0 || mpz_even_p(modulus) || bit_size(modulus) > VN_MAX_BBS_BITS)
+        return fail(VN_E_ARGUMENT);
+    ExponentBits exponent;
+    if (re != nullptr) {
+        mpz_srcptr ev = value(*re);
+        // Beyond the modulus' own size (or 32 bits for tiny moduli) one step could run for
+        // hours; no RSA key has such an exponent.
+        size_t limit = bit_size(modulus) > 32 ? bit_size(modulus) : 32;
+        if (mpz_cmp_ui(ev, 2) < 0 || bit_size(ev) > limit) return fail(VN_E_ARGUMENT);
+        for (size_t i = bit_size(ev) - 1; i-- > 0;) exponent.push_back(mpz_tstbit(ev, i) ? 1 : 0);
+    }
+    mpz_t x;
+    mpz_init(x);
+    mpz_mod(x, value(*rs), modulus);
+    if (mpz_cmp_ui(x, 1) <= 0) {
+        mpz_clear(x);
+        return fail(VN_E_ARGUMENT);  // 0 and 1 are fixed points: the output would be constant
+    }
+    unsigned j = j_wanted == 0 ? bits_per_step(modulus) : j_wanted;
+    std::string bytes;
+    try {
+        generate(x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
+    } catch (const std::bad_alloc &) {
+        mpz_clear(x);
+        return fail(VN_E_NOMEMORY);
+    }
+    set_bytes(*ro, std::move(bytes));
+    mpz_swap(set_number(*r2), x);
+    mpz_clear(x);
+    return VN_OK;
+}
+
+}  // namespace
+}  // namespace vn
+
+using namespace vn;
+
+extern "C" {
+
+VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) try {
+    if (bits == nullptr || k == nullptr) return fail(VN_E_ARGUMENT);
+    Register *rn, *rs;
+    if (!regs(&rn, n, &rs, s)) return VN_FAIL;
+    if (*bits < VN_MIN_BBS_BITS || *bits > VN_MAX_BBS_BITS) return fail(VN_E_BITS);
+    mpz_t p, q, modulus, x, state, lo, hi;
+    mpz_inits(p, q, modulus, x, state, lo, hi, nullptr);
+    bool ok = two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), true, 0);
+    // x coprime to n and a square x^2 that is not 1 (x = +-1 or the other two roots of 1).
+    mpz_set_ui(lo, 2);
+    mpz_sub_ui(hi, modulus, 2);
+    while (ok) {
+        ok = random_range(x, lo, hi);
+        if (!ok) break;
+        mpz_gcd(state, x, modulus);
+        if (mpz_cmp_ui(state, 1) != 0) continue;
+        mpz_powm_ui(state, x, 2, modulus);
+        if (mpz_cmp_ui(state, 1) > 0) break;
+    }
+    if (ok) {
+        mpz_swap(set_number(*rn), modulus);
+        mpz_swap(set_number(*rs), state);
+    }
+    mpz_clears(p, q, modulus, x, state, lo, hi, nullptr);
+    return ok ? VN_OK : VN_FAIL;
+} catch (const std::bad_alloc &) {
+    return fail(VN_E_NOMEMORY);
+}
+
+VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n,
+                                        int32_t *out, int32_t *s2) {
+    if (multi == nullptr) return fail(VN_E_ARGUMENT);
+    return generator_call(len, *multi == 1 ? 0 : 1, s, nullptr, n, out, s2);
+}
+
+VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n,
+                                        int32_t *out, int32_t *s2) {
+    if (e == nullptr) return fail(VN_E_ARGUMENT);
+    return generator_call(len, 0, s, e, n, out, s2);
+}
+
+}  // extern "C"
