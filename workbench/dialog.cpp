@@ -58,8 +58,6 @@ struct Command {
 
 void exit_dialog() { dlg::end_dialog(0); }
 
-// Commands arriving while a handler runs are dropped by the dialog services; nothing here
-// runs a message loop of its own, so that guard holds.
 constexpr Command kCommands[] = {
     {kOperationList, false, dlg::kSelChange, field_setup},
     {kClearResultButton, true, 0, clear_result},
@@ -72,11 +70,19 @@ constexpr Command kCommands[] = {
 }  // namespace
 
 void dispatch(int id, int code) {
+    // A command that arrives while a handler runs (from a pump step or an open input or
+    // message box) would run nested and overwrite the registers the running handler uses.
+    // The dialog services drop such commands; this guard keeps that true whatever backend
+    // delivers them. The close box does not come through here and still closes.
+    static bool handler_running = false;
+    if (handler_running) return;
     for (const Command &c : kCommands) {
         // A button click is notification 0, or 1 when it comes from an accelerator.
         bool click = c.code == dlg::kClicked && (code == 0 || code == 1) && c.id != kOperationList;
         if (c.id == id && (c.any_code || click || (c.id == kOperationList && code == c.code))) {
+            handler_running = true;
             c.handler();
+            handler_running = false;
             return;
         }
     }

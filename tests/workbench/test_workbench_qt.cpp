@@ -1,0 +1,217 @@
+// The workbench dialog in real Qt widgets (offscreen): controls, texts, geometry, the list,
+// Exit, Enter and Esc, and commands arriving while a calculation runs.
+#include <dialogs.h>
+#include <qt/qt_testing.h>
+#include <workbench.hpp>
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace qt = dlg::qt_testing;
+using dlg::Kind;
+
+struct Expected {
+    int id;
+    Kind kind;
+    const char *qt_class;
+    std::string text;
+    int x, y, w, h;
+};
+
+// The dialog as it must appear, in creation (tab) order.
+const std::vector<Expected> kExpected = {
+    {1001, Kind::ListBox, "QListWidget", "", 2, 48, 104, 226},
+    {1002, Kind::Label, "QLabel", "Choose an operation, enter parameters and hit 'calculate' button", 2, 4, 458, 18},
+    {1003, Kind::Label, "QLabel", "Operation", 4, 36, 62, 10},
+    {1004, Kind::MultiEdit, "QPlainTextEdit", "0", 110, 48, 232, 36},
+    {1005, Kind::Label, "QLabel", "Parameter 'a'", 110, 36, 68, 12},
+    {1006, Kind::MultiEdit, "QPlainTextEdit", "0", 110, 104, 232, 36},
+    {1007, Kind::Label, "QLabel", "Parameter 'b'", 110, 92, 68, 12},
+    {1008, Kind::MultiEdit, "QPlainTextEdit", "0", 110, 160, 232, 36},
+    {1009, Kind::MultiEdit, "QPlainTextEdit", "", 110, 216, 232, 56},
+    {1010, Kind::Label, "QLabel", "Parameter 'c'", 110, 148, 68, 12},
+    {1011, Kind::Label, "QLabel", "Result", 110, 202, 204, 12},
+    {1013, Kind::Label, "QLabel", "Bitlength:", 356, 48, 52, 10},
+    {1014, Kind::Edit, "QLineEdit", "120", 410, 46, 36, 12},
+    {1012, Kind::Button, "QPushButton", "&Random parameters", 362, 60, 84, 14},
+    {1015, Kind::GroupBox, "QGroupBox", "Modify parameters", 348, 36, 110, 58},
+    {1016, Kind::Button, "QPushButton", "Clear &parameters", 362, 76, 84, 14},
+    {1017, Kind::Label, "QLabel", "1000 seconds", 360, 110, 94, 10},
+    {1018, Kind::GroupBox, "QGroupBox", "Calculation time", 348, 100, 110, 22},
+    {1019, Kind::Button, "QPushButton", "&Calculate", 362, 132, 84, 14},
+    {1022, Kind::Label, "QLabel", "", 352, 152, 106, 16},
+    {1023, Kind::Button, "QPushButton", "Clear result", 362, 236, 84, 14},
+    {1020, Kind::Button, "QPushButton", "&Exit", 362, 258, 84, 14},
+};
+
+// Dialog units to pixels as the backend maps them (rounded like MulDiv).
+QRect pixels(int x, int y, int w, int h) {
+    int bx = qt::base_unit_x(), by = qt::base_unit_y();
+    auto px = [bx](int u) { return (u * bx + 2) / 4; };
+    auto py = [by](int u) { return (u * by + 4) / 8; };
+    return QRect(px(x), py(y), px(w), py(h));
+}
+
+// Runs the workbench dialog; checks runs inside its event loop once it is shown.
+int run_dialog(std::function<void()> checks) {
+    qt::use_qt_backend();
+    QTimer::singleShot(0, [&checks] {
+        checks();
+        if (!dlg::dialog_closed() && qt::main_dialog()) qt::main_dialog()->close();
+    });
+    return dlg::show_modal(wb::main_dialog(), wb::dispatch, wb::prepare_dialog);
+}
+
+void click(int id) {
+    auto *button = qobject_cast<QPushButton *>(qt::control(id));
+    ASSERT_NE(button, nullptr) << id;
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+TEST(WorkbenchDialog, DescriptionMatchesTheTable) {
+    dlg::Dialog d = wb::main_dialog();
+    EXPECT_EQ(d.caption, "VORN (Quendel) library - Workbench V1.01 - dll version");
+    EXPECT_EQ((std::array{d.x, d.y, d.w, d.h}), (std::array{89, 114, 464, 278}));
+    ASSERT_EQ(d.controls.size(), kExpected.size());
+    for (size_t i = 0; i < kExpected.size(); ++i) {
+        const dlg::Control &c = d.controls[i];
+        const Expected &e = kExpected[i];
+        EXPECT_EQ(c.id, e.id);
+        EXPECT_EQ(c.kind, e.kind) << e.id;
+        EXPECT_EQ(c.text, e.text) << e.id;
+        EXPECT_EQ((std::array{c.x, c.y, c.w, c.h}), (std::array{e.x, e.y, e.w, e.h})) << e.id;
+    }
+}
+
+TEST(WorkbenchDialog, WidgetsTextsGeometryAndList) {
+    int result = run_dialog([] {
+        QWidget *window = qt::main_dialog();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->windowTitle().toStdString(),
+                  "VORN (Quendel) library - Workbench V1.01 - dll version");
+        EXPECT_EQ(window->size(), pixels(89, 114, 464, 278).size());
+        for (const Expected &e : kExpected) {
+            QWidget *w = qt::control(e.id);
+            ASSERT_NE(w, nullptr) << e.id;
+            EXPECT_TRUE(w->inherits(e.qt_class)) << e.id;
+            EXPECT_EQ(w->geometry(), pixels(e.x, e.y, e.w, e.h)) << e.id;
+            EXPECT_TRUE(w->isVisible()) << e.id;
+            if (e.kind != Kind::ListBox) {
+                EXPECT_EQ(dlg::get_text(e.id), e.text) << e.id;
+            }
+        }
+        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(list->count(), wb::kOperationCount);
+        EXPECT_FALSE(list->isSortingEnabled());
+        for (int i = 0; i < list->count(); ++i)
+            EXPECT_EQ(list->item(i)->text().toStdString(), wb::kCatalogue[size_t(i)].label);
+        EXPECT_EQ(list->item(19)->text().toStdString(), std::string(20, '-'));
+        EXPECT_EQ(dlg::selected_entry(wb::kOperationList), "");
+        // The status line alone draws in the system font.
+        QFont system = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        EXPECT_EQ(qt::control(wb::kStatusLine)->font().family(), system.family());
+        // No default button: Enter must not click one.
+        for (const Expected &e : kExpected) {
+            if (auto *b = qobject_cast<QPushButton *>(qt::control(e.id))) {
+                EXPECT_FALSE(b->isDefault()) << e.id;
+            }
+        }
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST(WorkbenchDialog, EnterAndEscKeepItOpenExitEndsIt) {
+    bool exit_ended_it = false;
+    int result = run_dialog([&] {
+        QWidget *window = qt::main_dialog();
+        ASSERT_NE(window, nullptr);
+        // Enter and Esc wherever the focus is: on the list, an edit field, a button, the dialog.
+        const int focus_ids[] = {wb::kOperationList, wb::kBitlengthField, wb::kFieldA, wb::kCalculateButton};
+        for (int id : focus_ids) {
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+                qt::control(id)->setFocus();
+                QTest::keyClick(qt::control(id), key);
+                EXPECT_FALSE(dlg::dialog_closed()) << id << " key " << key;
+                EXPECT_TRUE(window->isVisible()) << id << " key " << key;
+            }
+        }
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(window, key);
+        EXPECT_FALSE(dlg::dialog_closed());
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(dlg::get_text(wb::kResultField), "");  // Enter clicked no button
+        click(wb::kExitButton);
+        exit_ended_it = dlg::dialog_closed();
+    });
+    EXPECT_TRUE(exit_ended_it);
+    EXPECT_EQ(result, 0);
+}
+
+TEST(WorkbenchDialog, CommandsDuringACalculationAreIgnored) {
+    qt::clear_recorded();
+    qt::auto_close_message_boxes(true);
+    int result = run_dialog([] {
+        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
+        ASSERT_NE(list, nullptr);
+        list->setCurrentRow(12);  // "Generate random number"
+        EXPECT_EQ(dlg::selected_entry(wb::kOperationList), "Generate random number");
+        EXPECT_FALSE(qt::control(wb::kFieldA)->isVisible());
+        // While the input box is open, "Clear parameters" and "Exit" are dropped.
+        bool inspected = false;
+        qt::inspect_input_boxes([&inspected](QDialog *) {
+            inspected = true;
+            click(wb::kClearParametersButton);
+            click(wb::kExitButton);
+        });
+        qt::queue_input_answer("4");
+        click(wb::kCalculateButton);
+        qt::inspect_input_boxes(nullptr);
+        EXPECT_TRUE(inspected);
+        EXPECT_FALSE(dlg::dialog_closed());
+        EXPECT_EQ(dlg::get_text(wb::kFieldA), "0");
+        std::string value = dlg::get_text(wb::kResultField);
+        ASSERT_FALSE(value.empty());
+        EXPECT_LT(std::stoull(value), 1ULL << 32);  // 4 bytes
+        EXPECT_EQ(dlg::get_text(wb::kResultCaption).substr(0, 8), "Result (");
+        EXPECT_EQ(qt::input_box_prompts(),
+                  std::vector<std::string>{"Enter the length of the random number to be generated (in bytes)"});
+    });
+    qt::auto_close_message_boxes(false);
+    EXPECT_EQ(result, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WorkbenchDialog, CloseBoxClosesDuringACalculation) {
+    bool closed_in_box = false;
+    int result = run_dialog([&] {
+        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
+        ASSERT_NE(list, nullptr);
+        list->setCurrentRow(25);  // "a is prime? (Fermat, <>100%)" asks for a count
+        qt::inspect_input_boxes([&closed_in_box](QDialog *) {
+            qt::main_dialog()->close();
+            closed_in_box = dlg::dialog_closed();
+        });
+        qt::queue_input_answer("3");
+        click(wb::kCalculateButton);
+        qt::inspect_input_boxes(nullptr);
+    });
+    EXPECT_TRUE(closed_in_box);
+    EXPECT_EQ(result, 0);
+}
+
+}  // namespace
