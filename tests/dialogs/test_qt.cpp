@@ -1,0 +1,271 @@
+// The Qt backend under the offscreen platform: geometry in dialog units, clicks reaching the
+// handler, Enter/Esc/close, input and message boxes, the guard against nested commands, and
+// multi-line texts.
+#include "dialogs.h"
+#include "qt/qt_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+namespace qt = dlg::qt_testing;
+
+struct Call {
+    int id, code;
+    bool operator==(const Call &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const Call &call) { return out << '(' << call.id << ", " << call.code << ')'; }
+
+dlg::Dialog test_dialog() {
+    return {"Qt test", 20, 30, 282, 189, {
+        {1001, dlg::Kind::Label, "Centred label", 6, 4, 270, 16, dlg::kCenter | dlg::kCenterV | dlg::kClientEdge},
+        {1002, dlg::Kind::Button, "Run battery of tests", 76, 22, 132, 16},
+        {1003, dlg::Kind::Button, "&Other", 6, 60, 134, 16},
+        {1004, dlg::Kind::Edit, "120", 142, 60, 36, 12, dlg::kClientEdge},
+        {1005, dlg::Kind::ListBox, "", 200, 22, 76, 50, dlg::kVScroll},
+        {1007, dlg::Kind::MultiEdit, "", 6, 80, 270, 102, dlg::kVScroll | dlg::kHScroll | dlg::kClientEdge},
+        {1008, dlg::Kind::GroupBox, "Frame", 2, 18, 280, 60},
+    }};
+}
+
+// Shows the dialog, runs script once it is up, and returns show_modal's result. A dialog that
+// the script leaves open is closed after a few seconds, and the test fails.
+int run_dialog(const dlg::Handler &handler, std::function<void()> script,
+               const std::function<void()> &prepare = nullptr) {
+    qt::use_qt_backend();
+    bool timed_out = false;
+    QTimer::singleShot(0, [script] { script(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&timed_out] {
+        timed_out = true;
+        dlg::end_dialog(-1);
+    });
+    guard.start(10000);
+    int result = dlg::show_modal(test_dialog(), handler, prepare);
+    EXPECT_FALSE(timed_out) << "the dialog did not end";
+    return result;
+}
+
+QRect in_dialog_units(int x, int y, int w, int h) {
+    int bx = qt::base_unit_x(), by = qt::base_unit_y();
+    return QRect((x * bx + 2) / 4, (y * by + 4) / 8, (w * bx + 2) / 4, (h * by + 4) / 8);
+}
+
+TEST(QtBackend, ControlsArePlacedInDialogUnitsOfTheDialogFont) {
+    run_dialog([](int, int) {}, [] {
+        QWidget *dialog = qt::main_dialog();
+        ASSERT_NE(dialog, nullptr);
+        QFontMetrics metrics(dialog->font());
+        EXPECT_EQ(dialog->font().pointSize(), 8);
+        int average = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        EXPECT_EQ(qt::base_unit_x(), (average / 26 + 1) / 2);
+        EXPECT_EQ(qt::base_unit_y(), metrics.height());
+        EXPECT_EQ(dialog->size(), in_dialog_units(0, 0, 282, 189).size());
+        const struct { int id, x, y, w, h; } table[] = {
+            {1001, 6, 4, 270, 16}, {1002, 76, 22, 132, 16}, {1004, 142, 60, 36, 12}, {1007, 6, 80, 270, 102},
+        };
+        for (const auto &row : table)
+            EXPECT_EQ(qt::control(row.id)->geometry(), in_dialog_units(row.x, row.y, row.w, row.h)) << row.id;
+        // The texts fit their controls.
+        for (int id : {1002, 1003}) {
+            auto *button = static_cast<QPushButton *>(qt::control(id));
+            EXPECT_LT(metrics.horizontalAdvance(button->text().remove('&')), button->width()) << id;
+        }
+        auto *label = static_cast<QLabel *>(qt::control(1001));
+        EXPECT_EQ(label->alignment(), Qt::AlignHCenter | Qt::AlignVCenter);
+        EXPECT_FALSE(static_cast<QPushButton *>(qt::control(1002))->autoDefault());
+        dialog->close();
+    });
+}
+
+TEST(QtBackend, ClickReachesTheHandlerAndGroupBoxesDoNotTakeClicks) {
+    std::vector<Call> calls;
+    run_dialog([&](int id, int code) { calls.push_back({id, code}); }, [] {
+        // 1002 lies inside the group box 1008, which comes later in creation order.
+        QTest::mouseClick(qt::control(1002), Qt::LeftButton);
+        QWidget *dialog = qt::main_dialog();
+        QPoint centre = qt::control(1003)->geometry().center();
+        QWidget *hit = dialog->childAt(centre);
+        EXPECT_EQ(hit, qt::control(1003));
+        static_cast<QListWidget *>(qt::control(1005))->setCurrentRow(1);
+        dialog->close();
+    }, [] {
+        for (const char *entry : {"one", "two"}) dlg::add_list_entry(1005, entry);
+    });
+    EXPECT_EQ(calls, (std::vector<Call>{{1002, dlg::kClicked}, {1005, dlg::kSelChange}}));
+}
+
+TEST(QtBackend, EnterAndEscDoNothingCloseEnds) {
+    std::vector<Call> calls;
+    bool still_open = false;
+    int result = run_dialog([&](int id, int code) { calls.push_back({id, code}); }, [&] {
+        QWidget *dialog = qt::main_dialog();
+        qt::control(1002)->setFocus();
+        QTest::keyClick(qt::control(1002), Qt::Key_Return);
+        QTest::keyClick(qt::control(1002), Qt::Key_Enter);
+        QTest::keyClick(qt::control(1004), Qt::Key_Escape);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTest::keyClick(qt::control(1007), Qt::Key_Return);
+        still_open = dialog->isVisible() && !dlg::dialog_closed();
+        EXPECT_EQ(dlg::get_text(1007), "");   // no line break typed into the log
+        dialog->close();
+    });
+    EXPECT_TRUE(still_open);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(dlg::dialog_closed());
+}
+
+TEST(QtBackend, EndDialogReturnsItsResult) {
+    int result = run_dialog([](int id, int) { if (id == 1002) dlg::end_dialog(7); },
+                            [] { QTest::mouseClick(qt::control(1002), Qt::LeftButton); });
+    EXPECT_EQ(result, 7);
+}
+
+TEST(QtBackend, InputBoxLayoutAndAnswers) {
+    std::vector<std::string> answers;
+    std::vector<std::string> checks;
+    qt::inspect_input_boxes([&](QDialog *box) {
+        auto *edit = box->findChild<QLineEdit *>();
+        auto *label = box->findChild<QLabel *>();
+        auto buttons = box->findChildren<QPushButton *>();
+        ASSERT_TRUE(edit && label && buttons.size() == 2);
+        EXPECT_EQ(box->size(), in_dialog_units(0, 0, 150, 100).size());
+        EXPECT_EQ(label->geometry(), in_dialog_units(5, 5, 95, 72));
+        EXPECT_EQ(edit->geometry(), in_dialog_units(2, 82, 146, 12));
+        EXPECT_EQ(buttons[0]->text(), "OK");
+        EXPECT_TRUE(buttons[0]->isDefault());
+        EXPECT_EQ(buttons[0]->geometry(), in_dialog_units(104, 5, 40, 10));
+        EXPECT_EQ(buttons[1]->text(), "CANCEL");
+        EXPECT_EQ(buttons[1]->geometry(), in_dialog_units(104, 19, 40, 10));
+        EXPECT_EQ(edit->selectedText(), edit->text());   // the default, fully selected
+        EXPECT_EQ(box->parentWidget(), nullptr);         // no owner
+        checks.push_back(box->windowTitle().toStdString() + "|" + edit->text().toStdString());
+    });
+    qt::queue_input_answer("42");
+    qt::queue_input_cancel();
+    qt::queue_input_answer(std::string(300, 'x'));
+    run_dialog([&](int id, int) {
+        if (id != 1002) return;
+        answers.push_back(dlg::input_box("For how long?", "VORN testbench", "1"));
+        answers.push_back(dlg::input_box("Cancelled", "", "5"));
+        answers.push_back(dlg::input_box("Long", "", ""));
+        dlg::end_dialog(0);
+    }, [] { QTest::mouseClick(qt::control(1002), Qt::LeftButton); });
+    qt::inspect_input_boxes(nullptr);
+    EXPECT_EQ(answers, (std::vector<std::string>{"42", "", std::string(255, 'x')}));
+    EXPECT_EQ(checks, (std::vector<std::string>{"VORN testbench|1", "VORN|5", "VORN|"}));
+}
+
+TEST(QtBackend, MessageBoxIsRecordedAndClosed) {
+    qt::auto_close_message_boxes(true);
+    qt::clear_recorded();
+    run_dialog([](int id, int) {
+        if (id != 1002) return;
+        dlg::message_box("Division by zero!");
+        dlg::end_dialog(0);
+    }, [] { QTest::mouseClick(qt::control(1002), Qt::LeftButton); });
+    qt::auto_close_message_boxes(false);
+    EXPECT_EQ(qt::message_box_texts(), (std::vector<std::string>{"Division by zero!"}));
+}
+
+TEST(QtBackend, ClickDuringAPumpStepIsDropped) {
+    std::vector<Call> calls;
+    run_dialog([&](int id, int code) {
+        calls.push_back({id, code});
+        if (id != 1002) return;
+        // A click of another button arrives while this handler takes pump steps.
+        QMetaObject::invokeMethod(qt::control(1003), "click", Qt::QueuedConnection);
+        for (int i = 0; i < 20; ++i) dlg::pump_step();
+    }, [] {
+        QTest::mouseClick(qt::control(1002), Qt::LeftButton);
+        // Once the handler has returned, the same button works.
+        QTest::mouseClick(qt::control(1003), Qt::LeftButton);
+        qt::main_dialog()->close();
+    });
+    EXPECT_EQ(calls, (std::vector<Call>{{1002, 0}, {1003, 0}}));
+}
+
+TEST(QtBackend, CloseDuringAHandlerEndsTheDialogAtOnce) {
+    std::string text_after_close = "unread";
+    bool hidden = false;
+    int result = run_dialog([&](int id, int) {
+        if (id != 1002) return;
+        QMetaObject::invokeMethod(qt::main_dialog(), "close", Qt::QueuedConnection);
+        for (int i = 0; i < 20 && !dlg::dialog_closed(); ++i) dlg::pump_step();
+        hidden = !qt::main_dialog()->isVisible();
+        dlg::set_text(1004, "ignored");
+        text_after_close = dlg::get_text(1004);
+    }, [] { QTest::mouseClick(qt::control(1002), Qt::LeftButton); });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(hidden);
+    EXPECT_EQ(text_after_close, "");
+}
+
+TEST(QtBackend, MultiLineTextsAndTheUsersTyping) {
+    run_dialog([](int, int) {}, [] {
+        auto *log = static_cast<QPlainTextEdit *>(qt::control(1007));
+        dlg::set_text(1007, dlg::get_text(1007) + "\r\nTests started...");
+        dlg::set_text(1007, dlg::get_text(1007) + "\r\nsecond");
+        EXPECT_EQ(log->toPlainText().toStdString(), "\nTests started...\nsecond");
+        EXPECT_EQ(dlg::get_text(1007), "\r\nTests started...\r\nsecond");
+        // What the user types stays, and reads back with CR LF line ends.
+        dlg::caret_to_end(1007);
+        QTest::keyClicks(log, " typed");
+        EXPECT_EQ(dlg::get_text(1007), "\r\nTests started...\r\nsecond typed");
+        dlg::set_text(1007, std::string("new\0hidden", 10));
+        EXPECT_EQ(dlg::get_text(1007), "new");
+        dlg::set_text(1004, "\xE9t\xE9");   // any byte survives the round trip
+        EXPECT_EQ(dlg::get_text(1004), "\xE9t\xE9");
+        qt::main_dialog()->close();
+    });
+}
+
+TEST(QtBackend, LongLogsAppendQuickly) {
+    double seconds = 0;
+    run_dialog([](int, int) {}, [&] {
+        QElapsedTimer timer;
+        timer.start();
+        std::string big(4 << 20, 'x');
+        for (size_t i = 100; i < big.size(); i += 101) big[i] = '\n';
+        dlg::set_text(1007, big);
+        for (int i = 0; i < 200; ++i) dlg::set_text(1007, dlg::get_text(1007) + "\r\nline " + std::to_string(i));
+        dlg::caret_to_end(1007);
+        seconds = timer.elapsed() / 1000.0;
+        EXPECT_EQ(dlg::get_text(1007).size(), big.size() + 200 * 2 + 200 * 5 + 10 * 1 + 90 * 2 + 100 * 3);
+        qt::main_dialog()->close();
+    });
+    std::printf("4 MiB log plus 200 appends: %.3f s\n", seconds);
+    EXPECT_LT(seconds, 10.0);
+}
+
+TEST(QtBackend, ScreenshotIsSaved) {
+    std::string path = testing::TempDir() + "dialogs_screenshot.png";
+    bool saved = false;
+    run_dialog([](int, int) {}, [&] {
+        saved = qt::save_screenshot(path);
+        qt::main_dialog()->close();
+    });
+    EXPECT_TRUE(saved);
+    QImage image(QString::fromStdString(path));
+    EXPECT_FALSE(image.isNull());
+    EXPECT_FALSE(qt::save_screenshot(path));   // no dialog any more
+}
+
+}  // namespace
