@@ -1,10 +1,11 @@
 // Blum-Blum-Shub and RSA bit generators, and the BBS set-up.
 //
-// Both generators spend nearly all their time in one modular squaring or multiplication a
-// step, so the state is kept in Montgomery form: moduli of one or two limbs use straight-line
-// 128-bit code, larger ones GMP's mpn layer with a word-by-word Montgomery reduction. Each
-// step still converts the state out of Montgomery form, since its output is the low bits of
-// the true x.
+// Both generators spend nearly all their time in modular squarings, one after the other, so
+// the arithmetic is chosen by modulus size: moduli of one or two limbs use straight-line
+// 128-bit Montgomery code; larger ones use GMP's mpn layer, with plain squaring and division
+// for BBS and Montgomery form (a word-by-word reduction) for the RSA step's many squarings.
+// Montgomery form costs one conversion out of it a step, since the output is the low bits
+// of the true x.
 #include <cstring>
 #include <new>
 #include <vector>
@@ -27,6 +28,13 @@ u64 negated_inverse(u64 n) {
     return 0 - x;
 }
 
+// -n^-1 mod 2^128 for odd n, the same way.
+u128 negated_inverse_128(u128 n) {
+    u128 x = n;
+    for (int i = 0; i < 6; ++i) x *= 2 - n * x;
+    return 0 - x;
+}
+
 // y = x * 2^(64*limbs) mod n, as limbs.
 void to_montgomery(mp_limb_t *y, size_t limbs, mpz_srcptr x, mpz_srcptr n) {
     mpz_t t;
@@ -35,6 +43,14 @@ void to_montgomery(mp_limb_t *y, size_t limbs, mpz_srcptr x, mpz_srcptr n) {
     mpz_mod(t, t, n);
     for (size_t i = 0; i < limbs; ++i) y[i] = mpz_getlimbn(t, static_cast<mp_size_t>(i));
     mpz_clear(t);
+}
+
+// r - n when r >= n, else r, without a branch: which one it is follows the data and would
+// be mispredicted half the time, at a cost comparable to the arithmetic itself.
+inline u128 select_reduced(u128 r, u128 n) {
+    u128 diff = r - n;
+    u128 keep_diff = 0 - static_cast<u128>(r >= n);
+    return (diff & keep_diff) | (r & ~keep_diff);
 }
 
 // Montgomery arithmetic modulo an odd n below 2^64.
@@ -46,71 +62,64 @@ struct OneLimb {
         u128 m = static_cast<u128>(q) * n;
         // The low words cancel; a carry comes out of them unless both are zero.
         u128 r = (t >> 64) + (m >> 64) + (static_cast<u64>(t) != 0);
-        return r >= n ? static_cast<u64>(r - n) : static_cast<u64>(r);
+        return static_cast<u64>(select_reduced(r, n));
     }
     void square() { y = reduce(static_cast<u128>(y) * y); }
     void multiply() { y = reduce(static_cast<u128>(y) * base); }
     u64 low_bits() const { return reduce(y); }
 };
 
-// Montgomery arithmetic modulo an odd n of 65 to 128 bits, on words t[0..3] of a product.
+// Montgomery arithmetic modulo an odd n of 65 to 128 bits with R = 2^128, reducing all 128
+// bits in one step: the products of a step are independent of each other, which keeps the
+// chain of dependent multiplications short.
 struct TwoLimbs {
-    u64 n0, n1, ninv, y0, y1, b0, b1;
+    u128 n, ninv;  // ninv = -n^-1 mod 2^128
+    u128 y, base;
 
-    // (t + q*n) / 2^128 for the q that clears the two low words; below 2n, then reduced.
-    void reduce(u64 t0, u64 t1, u64 t2, u64 t3, u64 &r0, u64 &r1) const {
-        u64 q = t0 * ninv;
-        u128 m = static_cast<u128>(q) * n0 + t0;
-        m = static_cast<u128>(q) * n1 + t1 + static_cast<u64>(m >> 64);
-        t1 = static_cast<u64>(m);
-        u128 s = static_cast<u128>(t2) + static_cast<u64>(m >> 64);
-        t2 = static_cast<u64>(s);
-        s = static_cast<u128>(t3) + static_cast<u64>(s >> 64);
-        t3 = static_cast<u64>(s);
-        u64 t4 = static_cast<u64>(s >> 64);
-
-        q = t1 * ninv;
-        m = static_cast<u128>(q) * n0 + t1;
-        m = static_cast<u128>(q) * n1 + t2 + static_cast<u64>(m >> 64);
-        t2 = static_cast<u64>(m);
-        s = static_cast<u128>(t3) + static_cast<u64>(m >> 64);
-        t3 = static_cast<u64>(s);
-        t4 += static_cast<u64>(s >> 64);
-
-        u128 r = (static_cast<u128>(t3) << 64) | t2;
-        u128 nn = (static_cast<u128>(n1) << 64) | n0;
-        if (t4 != 0 || r >= nn) r -= nn;
-        r0 = static_cast<u64>(r);
-        r1 = static_cast<u64>(r >> 64);
+    // (hi*2^128 + lo + q*n) / 2^128 for q = lo*ninv mod 2^128, which clears the low half;
+    // for hi < n this is below 2n and is then brought below n.
+    u128 reduce(u128 lo, u128 hi) const {
+        u64 l0 = static_cast<u64>(lo), l1 = static_cast<u64>(lo >> 64);
+        u64 i0 = static_cast<u64>(ninv), i1 = static_cast<u64>(ninv >> 64);
+        u128 q = static_cast<u128>(l0) * i0;
+        q += static_cast<u128>(l0 * i1 + l1 * i0) << 64;
+        u64 q0 = static_cast<u64>(q), q1 = static_cast<u64>(q >> 64);
+        u64 n0 = static_cast<u64>(n), n1 = static_cast<u64>(n >> 64);
+        u128 p00 = static_cast<u128>(q0) * n0, p01 = static_cast<u128>(q0) * n1,
+             p10 = static_cast<u128>(q1) * n0, p11 = static_cast<u128>(q1) * n1;
+        u128 mid = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
+        u128 qn_high = p11 + (p01 >> 64) + (p10 >> 64) + (mid >> 64);
+        // The low halves sum to exactly 2^128 unless lo is 0: one carry into the high half.
+        u128 r = hi + qn_high;
+        u128 above = r < hi;
+        u128 r1 = r + (lo != 0);
+        above |= r1 < r;
+        u128 diff = r1 - n;
+        u128 keep_diff = 0 - (above | (r1 >= n));
+        return (diff & keep_diff) | (r1 & ~keep_diff);
     }
     void square() {
+        u64 y0 = static_cast<u64>(y), y1 = static_cast<u64>(y >> 64);
         u128 p00 = static_cast<u128>(y0) * y0, p01 = static_cast<u128>(y0) * y1,
              p11 = static_cast<u128>(y1) * y1;
-        u64 t0 = static_cast<u64>(p00);
         u128 s = (p00 >> 64) + (static_cast<u128>(static_cast<u64>(p01)) << 1);
-        u64 t1 = static_cast<u64>(s);
+        u128 lo = (s << 64) | static_cast<u64>(p00);
         s = (s >> 64) + (static_cast<u128>(static_cast<u64>(p01 >> 64)) << 1) +
             static_cast<u64>(p11);
-        u64 t2 = static_cast<u64>(s);
-        u64 t3 = static_cast<u64>((s >> 64) + (p11 >> 64));
-        reduce(t0, t1, t2, t3, y0, y1);
+        u128 hi = ((s >> 64) + (p11 >> 64)) << 64 | static_cast<u64>(s);
+        y = reduce(lo, hi);
     }
     void multiply() {
-        u128 p00 = static_cast<u128>(y0) * b0, p01 = static_cast<u128>(y0) * b1,
-             p10 = static_cast<u128>(y1) * b0, p11 = static_cast<u128>(y1) * b1;
-        u64 t0 = static_cast<u64>(p00);
+        u64 a0 = static_cast<u64>(y), a1 = static_cast<u64>(y >> 64);
+        u64 b0 = static_cast<u64>(base), b1 = static_cast<u64>(base >> 64);
+        u128 p00 = static_cast<u128>(a0) * b0, p01 = static_cast<u128>(a0) * b1,
+             p10 = static_cast<u128>(a1) * b0, p11 = static_cast<u128>(a1) * b1;
         u128 s = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
-        u64 t1 = static_cast<u64>(s);
-        s = (s >> 64) + (p01 >> 64) + (p10 >> 64) + static_cast<u64>(p11);
-        u64 t2 = static_cast<u64>(s);
-        u64 t3 = static_cast<u64>((s >> 64) + (p11 >> 64));
-        reduce(t0, t1, t2, t3, y0, y1);
+        u128 lo = (s << 64) | static_cast<u64>(p00);
+        u128 hi = p11 + (p01 >> 64) + (p10 >> 64) + (s >> 64);
+        y = reduce(lo, hi);
     }
-    u64 low_bits() const {
-        u64 r0, r1;
-        reduce(y0, y1, 0, 0, r0, r1);
-        return r0;
-    }
+    u64 low_bits() const { return static_cast<u64>(reduce(y, 0)); }
 };
 
 // Montgomery arithmetic on GMP's mpn layer for moduli of any number of limbs.
@@ -144,6 +153,19 @@ struct ManyLimbs {
         from_montgomery();
         return x[0];
     }
+};
+
+// Plain squaring and division for BBS on moduli of more than two limbs. Montgomery form
+// would save the division but cost a conversion out of it every step, which is dearer.
+struct PlainLimbs {
+    size_t limbs;
+    std::vector<mp_limb_t> n, x, t, q;
+    void square() {
+        const auto sz = static_cast<mp_size_t>(limbs);
+        mpn_sqr(t.data(), x.data(), sz);
+        mpn_tdiv_qr(q.data(), x.data(), 0, t.data(), 2 * sz, n.data(), sz);
+    }
+    u64 low_bits() const { return x[0]; }
 };
 
 // Packs j-bit groups, least significant bit first, into bytes. The buffer needs 8 bytes of
@@ -190,23 +212,6 @@ void run_steps(Engine &eng, u64 steps, unsigned j, const ExponentBits &exponent,
     }
 }
 
-// Two-limb variant of the same loop (its base is two words).
-void run_steps(TwoLimbs &eng, u64 steps, unsigned j, const ExponentBits &exponent, BitPacker &pack) {
-    for (u64 i = 0; i < steps; ++i) {
-        if (exponent.empty()) {
-            eng.square();
-        } else {
-            eng.b0 = eng.y0;
-            eng.b1 = eng.y1;
-            for (unsigned char bit : exponent) {
-                eng.square();
-                if (bit) eng.multiply();
-            }
-        }
-        pack.put(eng.low_bits(), j);
-    }
-}
-
 // floor(log2(log2 n)) for odd n >= 3, at least 1: for odd n of b bits, log2 n lies strictly
 // between b - 1 and b, so this is floor(log2(b - 1)).
 unsigned bits_per_step(mpz_srcptr n) {
@@ -231,14 +236,28 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
         run_steps(eng, steps, j, exponent, pack);
         mpz_set_ui(x, eng.low_bits());
     } else if (limbs == 2) {
-        TwoLimbs eng{mpz_getlimbn(n, 0), mpz_getlimbn(n, 1), ninv, 0, 0, 0, 0};
+        u128 nn = static_cast<u128>(mpz_getlimbn(n, 1)) << 64 | mpz_getlimbn(n, 0);
+        TwoLimbs eng{nn, negated_inverse_128(nn), 0, 0};
         u64 y[2];
         to_montgomery(y, 2, x, n);
-        eng.y0 = y[0];
-        eng.y1 = y[1];
+        eng.y = static_cast<u128>(y[1]) << 64 | y[0];
         run_steps(eng, steps, j, exponent, pack);
-        eng.reduce(eng.y0, eng.y1, 0, 0, y[0], y[1]);
+        u128 r = eng.reduce(eng.y, 0);
+        y[0] = static_cast<u64>(r);
+        y[1] = static_cast<u64>(r >> 64);
         mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
+    } else if (exponent.empty()) {
+        PlainLimbs eng{limbs, std::vector<mp_limb_t>(limbs), std::vector<mp_limb_t>(limbs),
+                       std::vector<mp_limb_t>(2 * limbs), std::vector<mp_limb_t>(limbs + 1)};
+        for (size_t i = 0; i < limbs; ++i) {
+            eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
+            eng.x[i] = mpz_getlimbn(x, static_cast<mp_size_t>(i));
+        }
+        for (u64 i = 0; i < steps; ++i) {
+            eng.square();
+            pack.put(eng.low_bits(), j);
+        }
+        mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
     } else {
         ManyLimbs eng{limbs, ninv, {}, std::vector<mp_limb_t>(limbs), {}, std::vector<mp_limb_t>(2 * limbs),
                       std::vector<mp_limb_t>(limbs)};
