@@ -1,0 +1,183 @@
+// The random-data file generators: chunk after chunk of the library's Blum-Blum-Shub or RSA
+// generator output, appended to "BBS.txt" or "RSA.txt" in the current directory.
+#include "testbench.h"
+
+#include <vorn.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace testbench {
+
+namespace {
+
+using namespace vorn;
+
+struct Prompt {
+    const char *text;
+    const char *default_text;
+};
+
+constexpr Prompt kBbsBits{"Enter bitlength of BBS modulus:", "128"};
+constexpr Prompt kMultiBits{"Multiple bits per calculation? (y/n):", "y"};
+constexpr Prompt kRsaBits{"Enter bitlength of RSA modulus:", "128"};
+constexpr Prompt kChunks{"How many kbytes to generate:", "10000"};
+
+constexpr int32_t kChunkLen = 1000;
+
+std::string ask(const Prompt &prompt) {
+    return dlg::input_box(prompt.text, "VORN", prompt.default_text);
+}
+
+int32_t ask_whole_number(const Prompt &prompt) {
+    return dlg::round_to_int32(dlg::number_from_text(ask(prompt)));
+}
+
+std::string current_directory() {
+    std::string path(4096, '\0');
+    while (getcwd(path.data(), path.size()) == nullptr) {
+        if (errno != ERANGE) return "";
+        path.resize(path.size() * 2);
+    }
+    path.resize(std::strlen(path.c_str()));
+    return path;
+}
+
+// Reports a file that could not be handled, with the system's reason, and closes the run.
+void log_file_error(const char *what, const char *name, int error) {
+    log_append(std::string("Cannot ") + what + " " + name + ": " + std::strerror(error));
+    log_append(std::string(27, '-'));
+}
+
+// Removes the file left by an earlier run. Only a regular file is ours to delete: anything
+// else of that name (a directory, a symbolic link, a device, a pipe) stands where the old
+// system kept its hidden and system files, and is left alone.
+bool delete_old_file(const char *name) {
+    struct stat info {};
+    if (lstat(name, &info) != 0) {
+        if (errno == ENOENT) return true;
+        log_file_error("delete", name, errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) return true;
+    if (unlink(name) != 0 && errno != ENOENT) {
+        log_file_error("delete", name, errno);
+        return false;
+    }
+    return true;
+}
+
+// Opens, appends and closes around every chunk. Non-blocking, so that a pipe of that name
+// reports a full buffer instead of stopping the program.
+bool append_chunk(const char *name, const std::string &chunk) {
+    int fd = open(name, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        log_file_error("open", name, errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < chunk.size()) {
+        ssize_t n = write(fd, chunk.data() + written, chunk.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int error = n < 0 ? errno : EIO;
+            close(fd);
+            log_file_error("write", name, error);
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0) {
+        log_file_error("write", name, errno);
+        return false;
+    }
+    return true;
+}
+
+// A library call that fails leaves its output registers as they were: whatever they held
+// would otherwise go into the file as if it were fresh generator output.
+bool library_succeeded(int32_t status, const char *function) {
+    if (status == VN_OK) return true;
+    log_append(std::string("Error in ") + function + ": status" + dlg::number_to_text(status) +
+               ", GlobalError:" + dlg::number_to_text(global_error()));
+    log_append(std::string(27, '-'));
+    return false;
+}
+
+struct Generator {
+    const char *file_name;
+    const char *function;         // its name in the log
+    Reg output;                   // the register each call leaves its chunk in
+    int32_t (*next_chunk)(int32_t &chunk_len);
+};
+
+// The chunk loop both generators share. ChunkLen is set once: the library may change it,
+// and every length check uses its current value.
+void write_chunks(const Generator &generator, int32_t chunks) {
+    if (!delete_old_file(generator.file_name)) return;
+    int32_t chunk_len = kChunkLen;
+    for (int32_t i = 1; i <= chunks; ++i) {
+        if (!library_succeeded(generator.next_chunk(chunk_len), generator.function)) return;
+        std::string h = getreg(generator.output);
+        if (h.size() != static_cast<size_t>(chunk_len)) log_append("Length of h <> ChunkLen!!");
+        if (!append_chunk(generator.file_name, h)) return;
+    }
+    log_append("Data was generated...");
+    log_append(std::string(27, '-'));
+}
+
+int32_t multi_bit_flag = 0;
+
+int32_t next_bbs_chunk(int32_t &chunk_len) { return bbs_bits(chunk_len, multi_bit_flag, 2, 1, 3, 2); }
+int32_t next_rsa_chunk(int32_t &chunk_len) { return rsa_bits(chunk_len, 4, 1, 3, 5, 4); }
+
+const Generator kBbs{"BBS.txt", "vn_GenerateBBSRandomBits", 3, next_bbs_chunk};
+const Generator kRsa{"RSA.txt", "vn_GenerateRSARandomBits", 5, next_rsa_chunk};
+
+void log_heading(const char *algorithm, const char *file_name) {
+    log_append(std::string("Generating file with random data, ") + algorithm + " algorithm:");
+    log_append(current_directory() + "\\" + file_name);
+}
+
+}  // namespace
+
+void generate_bbs_file() {
+    int32_t bits = ask_whole_number(kBbsBits);
+    multi_bit_flag = ask(kMultiBits) == "y" ? 1 : 0;
+    log_append("BBS modulus bitlenght: " + dlg::number_to_text(bits));
+    int32_t chunks = ask_whole_number(kChunks);
+    log_heading("BBS", kBbs.file_name);
+    // Registers: 1 the modulus, 2 the state, 3 each chunk.
+    if (!library_succeeded(init_bbs(bits, 5, 1, 2), "vn_InitBBS")) return;
+    write_chunks(kBbs, chunks);
+}
+
+void generate_rsa_file() {
+    int32_t bits = ask_whole_number(kRsaBits);
+    log_append("RSA modulus bitlenght: " + dlg::number_to_text(bits));
+    int32_t chunks = ask_whole_number(kChunks);
+    log_heading("RSA", kRsa.file_name);
+    // Registers: 1 the public exponent, 2 the private one, 3 the modulus, 4 the state,
+    // 5 each chunk.
+    if (!library_succeeded(generate_rsa_keys(bits, 5, 1, 2, 3), "vn_GenerateRSAKeys")) return;
+    // The seed must lie below the modulus. bits - 8 random bits always do with a sound
+    // library; one that cannot deliver gets kMaxDraws tries and a line, not a hang.
+    bool seeded = false;
+    for (int attempt = 0; attempt < kMaxDraws && !seeded; ++attempt) {
+        if (generate_random(bits - 8, 4) != VN_OK) break;
+        seeded = is_less(4, 3) != 0;
+    }
+    if (!seeded) {
+        log_append("Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA modulus drawn");
+        log_append(std::string(27, '-'));
+        return;
+    }
+    write_chunks(kRsa, chunks);
+}
+
+}  // namespace testbench
