@@ -360,6 +360,13 @@ class Mends(unittest.TestCase):
         self.assertEqual(run.last(STATUS), "")
         self.assertEqual(run.last(RESULT), "")
 
+    def test_inverse_modulo_zero(self):
+        run = Run(calc("a + b", "2", "3") + calc("a ^ -1 mod b", "5", "0") + ["show"])
+        self.assertEqual(run.messages(),
+                         ["a ^ -1 mod b failed: division by zero or a zero modulus."])
+        self.assertEqual(run.last(RESULT), "")
+        self.assertEqual(run.last(CAPTION), "")
+
     def test_long_result(self):
         exponent = 10 ** 7
         run = Run(calc("a ^ b", "3", str(exponent)) + ["show 1011"], timeout=60)
