@@ -9,7 +9,7 @@
 // The battery's pauses show up there, which the dialogs layer cannot tell us.
 //
 // VORN_FAKE_MIDNIGHT=s shifts the wall clock (CLOCK_REALTIME; run with TZ=UTC) so that the
-// process starts s seconds before midnight.
+// process starts s seconds before midnight; VORN_FIXED_TIME=ms stops it at that time of day.
 #include <vorn.h>
 
 #include <dlfcn.h>
@@ -449,8 +449,17 @@ int32_t VN_CHECKTESTVECTORS_SHA_256(void) {
 int clock_gettime(clockid_t clock, timespec *ts) noexcept {
     static const auto real_clock_gettime = real(&::clock_gettime, "clock_gettime");
     int r = real_clock_gettime(clock, ts);
+    if (r != 0 || clock != CLOCK_REALTIME) return r;
+    if (const char *fixed = std::getenv("VORN_FIXED_TIME"); fixed && *fixed) {
+        // A wall clock that stands still at this time of day (ms): the program seeds its
+        // pseudo-random generator from it, so a run's draws can be replayed.
+        long long ms = std::atoll(fixed) % 86'400'000;
+        ts->tv_sec = ts->tv_sec / 86400 * 86400 + ms / 1000;
+        ts->tv_nsec = (ms % 1000) * 1'000'000;
+        return r;
+    }
     const char *before = std::getenv("VORN_FAKE_MIDNIGHT");
-    if (r != 0 || clock != CLOCK_REALTIME || !before) return r;
+    if (!before) return r;
     static const time_t shift = [&] {
         time_t target = 86400 - static_cast<time_t>(std::atol(before));
         return target - ts->tv_sec % 86400;

@@ -7,6 +7,7 @@ library functions (VORN_FAULTS) and records pauses as gaps between library calls
 """
 import math
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -15,6 +16,9 @@ import tempfile
 import time
 
 TESTBENCH = FAULTS = None
+# The program seeds its pseudo-random generator from the time of day; the tests stop the wall
+# clock at SEED milliseconds after midnight, so the program's draws can be replayed.
+SEED = int(os.environ.get("VORN_SEED") or random.randrange(86_400_000))
 HYPHENS27 = "-" * 27
 BATTERY_PROMPT = "? For how long do you want to perform tests (in minutes): [1]"
 # Pauses are scaled by this factor; a 10 s pause then takes 1000 ms and a 2 s one 200 ms.
@@ -40,6 +44,8 @@ def run(stdin_lines, faults="", cwd=None, env=None, timeout=120):
             "VORN_PAUSE_SCALE": str(PAUSE_SCALE),
             "VORN_GAP_LOG": gap_log,
             "VORN_GAP_MIN_MS": "100",
+            "VORN_FIXED_TIME": str(SEED),
+            "TZ": "UTC",
         })
         full_env.pop("DISPLAY", None)
         full_env.update(env or {})
@@ -136,7 +142,7 @@ def group_battery_clean():
 def group_midnight():
     # The wall clock starts 1 s before midnight; the battery must still end after 3 s.
     log, _, _, seconds, rc = run(["press 1002", "0.05", "close"], "", timeout=60,
-                                 env={"VORN_FAKE_MIDNIGHT": "1", "TZ": "UTC"})
+                                 env={"VORN_FAKE_MIDNIGHT": "1", "VORN_FIXED_TIME": ""})
     tests, errors = summary(battery_lines(log))
     check(rc == 0 and tests is not None and (tests - 2) % 30 == 0 and errors == 0,
           "battery across midnight ends: %r" % log[-3:])
@@ -413,6 +419,7 @@ def main():
         "files": group_files,
         "file_errors": group_file_errors,
     }
+    print("VORN_SEED=%d" % SEED)
     groups[group]()
     print("%s: %d failure(s)" % (group, len(failures)))
     return 1 if failures else 0
