@@ -1,5 +1,12 @@
 // Primality: small-prime tables, Rabin-Miller, BPSW, and the exported primality tests.
+#include <flint/fmpz.h>
+#include <pari/pari.h>
+
+#include <climits>
+#include <cmath>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "internal.h"
 #include "small_primes.h"
@@ -70,3 +77,232 @@ bool bpsw(mpz_srcptr n) {
 }
 
 }  // namespace vn
+
+namespace vn {
+namespace {
+
+// ---- the table of small primes for trial division ----------------------------------------
+
+std::vector<uint32_t> &division_table() {
+    static std::vector<uint32_t> table = [] {
+        std::vector<uint32_t> t = primes_below(7920);  // the first 1000 primes end at 7919
+        t.resize(1000);
+        return t;
+    }();
+    return table;
+}
+
+// The first n primes (n >= 1). The n-th prime is below n (ln n + ln ln n) for n >= 6.
+std::vector<uint32_t> first_primes(size_t n) {
+    double x = static_cast<double>(n < 6 ? 6 : n);
+    auto limit = static_cast<uint32_t>(x * (std::log(x) + std::log(std::log(x)))) + 16;
+    std::vector<uint32_t> t = primes_below(limit);
+    t.resize(n);
+    return t;
+}
+
+// ---- exact proofs --------------------------------------------------------------------------
+
+// PARI is started once, on the first proof that needs it, without its signal handlers (the
+// host program owns signals) and without taking over GMP's allocator (the library and the
+// program share GMP). Its stack starts small and may grow to kPariStackMax.
+constexpr size_t kPariStack = size_t{16} << 20;
+constexpr size_t kPariStackMax = size_t{1} << 30;
+
+void start_pari() {
+    static bool started = [] {
+        pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
+        paristack_setsize(kPariStack, kPariStackMax);
+        DEBUGMEM = 0;  // no notes on stdout when the stack grows
+        return true;
+    }();
+    (void)started;
+}
+
+// 1 prime, 0 composite, -1 when PARI failed (out of stack or any other error).
+int pari_ecpp(mpz_srcptr n) {
+    start_pari();
+    // PARI reads the number from hexadecimal text: independent of how its kernel stores
+    // limbs, and cheap beside the proof.
+    std::string text = "0x";
+    text.resize(2 + mpz_sizeinbase(n, 16) + 1);
+    mpz_get_str(text.data() + 2, 16, n);
+    text.resize(std::strlen(text.c_str()));
+    pari_sp top = avma;
+    volatile int verdict = -1;
+    pari_CATCH(CATCH_ALL) {
+        verdict = -1;
+    }
+    pari_TRY {
+        GEN x = gp_read_str(text.c_str());
+        // isprime flag 3: elliptic-curve primality proving, the fastest exact method PARI
+        // has for numbers of a few hundred digits (APR-CL, flag 2, takes about 1.5 times as
+        // long at 300 digits).
+        verdict = gequal0(gisprime(x, 3)) ? 0 : 1;
+    }
+    pari_ENDCATCH;
+    set_avma(top);
+    return verdict;
+}
+
+// Pocklington (n - 1) and Morrison (n + 1) tests from the small factors of n -/+ 1: they
+// settle numbers of special form, such as Mersenne numbers, in milliseconds. 1 prime,
+// 0 composite, -1 when the factored parts are too small to decide.
+int prove_by_n_plus_minus_1(const fmpz_t n) {
+    double digits = fmpz_dlog(n);
+    auto limit = static_cast<ulong>(digits * digits * digits / 100.0) + 20;
+    size_t slots = fmpz_bits(n) + 2;  // distinct prime factors of n -/+ 1 are fewer than its bits
+    std::vector<mp_limb_t> factors(slots);
+    slong count = 0;
+    fmpz_t F, R, square;
+    fmpz_init(F);
+    fmpz_init(R);
+    fmpz_init(square);
+    int verdict = -1;
+    _fmpz_nm1_trial_factors(n, factors.data(), &count, limit);
+    int r = fmpz_is_prime_pocklington(F, R, n, factors.data(), count);
+    if (r == 0) verdict = 0;
+    else {
+        fmpz_mul(square, F, F);
+        if (fmpz_cmp(square, n) >= 0) verdict = 1;  // F >= sqrt(n): Pocklington proves
+    }
+    if (verdict < 0) {
+        count = 0;
+        _fmpz_np1_trial_factors(n, factors.data(), &count, limit);
+        r = fmpz_is_prime_morrison(F, R, n, factors.data(), count);
+        if (r == 0) verdict = 0;
+        else {
+            fmpz_sub_ui(F, F, 1);
+            fmpz_mul(square, F, F);
+            if (fmpz_cmp(square, n) > 0) verdict = 1;  // F - 1 > sqrt(n): Morrison proves
+        }
+    }
+    fmpz_clear(F);
+    fmpz_clear(R);
+    fmpz_clear(square);
+    return verdict;
+}
+
+// Exact primality of n.
+bool is_proven_prime(mpz_srcptr n) {
+    if (mpz_cmp_ui(n, 2) < 0) return false;
+    // BPSW has no pseudoprime below 2^64 (Feitsma and Galway's table of base-2 strong
+    // pseudoprimes), so below that it is a proof; above, it rejects composites cheaply.
+    if (!bpsw(n)) return false;
+    if (mpz_sizeinbase(n, 2) <= 64) return true;
+    fmpz_t f;
+    fmpz_init(f);
+    fmpz_set_mpz(f, n);
+    int verdict = prove_by_n_plus_minus_1(f);
+    if (verdict < 0) verdict = pari_ecpp(n);
+    if (verdict < 0) verdict = fmpz_is_prime(f);  // PARI gave up: FLINT's slower APR-CL
+    fmpz_clear(f);
+    return verdict == 1;
+}
+
+// A test's verdict on the small and even cases every test shares: 1 or 0, or -1 when the
+// number needs the real test (odd, at least 5).
+int trivial_verdict(mpz_srcptr n) {
+    if (mpz_cmp_ui(n, 2) < 0) return 0;
+    if (mpz_cmp_ui(n, 3) <= 0) return 1;
+    if (mpz_even_p(n)) return 0;
+    return -1;
+}
+
+// Fermat test with random bases in [2, n-2] on odd n >= 5.
+bool fermat(mpz_srcptr n, int rounds) {
+    mpz_t a, lo, hi, n_minus_1, y;
+    mpz_inits(a, lo, hi, n_minus_1, y, nullptr);
+    mpz_set_ui(lo, 2);
+    mpz_sub_ui(hi, n, 2);
+    mpz_sub_ui(n_minus_1, n, 1);
+    bool passed = true;
+    for (int i = 0; passed && i < rounds; ++i) {
+        if (!random_range(a, lo, hi)) passed = false;
+        else {
+            mpz_powm(y, a, n_minus_1, n);
+            passed = mpz_cmp_ui(y, 1) == 0;
+        }
+    }
+    mpz_clears(a, lo, hi, n_minus_1, y, nullptr);
+    return passed;
+}
+
+}  // namespace
+}  // namespace vn
+
+using namespace vn;
+
+extern "C" {
+
+VN_API int32_t VN_READPRIMES(int32_t *n) {
+    if (!n) return fail(VN_E_ARGUMENT);
+    size_t want = *n < 1 ? 1 : (*n > 1000000 ? 1000000 : static_cast<size_t>(*n));
+    try {
+        division_table() = first_primes(want);
+    } catch (const std::bad_alloc &) {
+        return fail(VN_E_NOMEMORY);
+    }
+    return static_cast<int32_t>(division_table().size());
+}
+
+VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) {
+    Register *x, *y;
+    if (!regs(&x, a, &y, b)) return 0;
+    mpz_t g;
+    mpz_init(g);
+    mpz_gcd(g, value(*x), value(*y));
+    bool one = mpz_cmp_ui(g, 1) == 0;
+    mpz_clear(g);
+    return one;
+}
+
+VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
+    Register *x = reg(a);
+    if (!x) return 0;
+    mpz_srcptr n = value(*x);
+    if (mpz_cmp_ui(n, 2) < 0) return 0;
+    const std::vector<uint32_t> &table = division_table();
+    // Several primes to one word division; a prime divisor equal to n itself is no proper
+    // factor.
+    bool small = mpz_fits_ulong_p(n);
+    unsigned long nv = small ? mpz_get_ui(n) : 0;
+    size_t i = 0;
+    while (i < table.size()) {
+        size_t j = i;
+        unsigned long product = 1;
+        while (j < table.size() && product <= ULONG_MAX / table[j]) product *= table[j++];
+        unsigned long rest = mpz_fdiv_ui(n, product);
+        for (size_t k = i; k < j; ++k) {
+            if (rest % table[k] == 0 && !(small && nv == table[k])) return 0;
+            if (small && static_cast<unsigned long>(table[k]) * table[k] > nv) return 1;
+        }
+        i = j;
+    }
+    return 1;
+}
+
+VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
+    Register *x = reg(a);
+    return x && is_proven_prime(value(*x));
+}
+
+VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) {
+    if (!count) return fail(VN_E_ARGUMENT), 0;
+    Register *x = reg(a);
+    if (!x) return 0;
+    mpz_srcptr n = value(*x);
+    int v = trivial_verdict(n);
+    return v >= 0 ? v : fermat(n, clamp_rounds(*count));
+}
+
+VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) {
+    if (!count) return fail(VN_E_ARGUMENT), 0;
+    Register *x = reg(a);
+    if (!x) return 0;
+    mpz_srcptr n = value(*x);
+    int v = trivial_verdict(n);
+    return v >= 0 ? v : rabin_miller(n, clamp_rounds(*count));
+}
+
+}  // extern "C"
