@@ -49,22 +49,37 @@ dlg::Dialog main_dialog() {
 
 namespace {
 
+// Which notifications of a control run its handler.
+enum class Accepts {
+    Click,      // 0, a click by mouse or keyboard, or 1, the same command from an accelerator
+    Selection,  // a list's selection change
+    Any,        // every notification
+};
+
 struct Command {
     int id;
-    bool any_code;  // "Clear result" answers every notification, the others a click only
-    int code;
+    Accepts accepts;
     void (*handler)();
 };
+
+bool accepts(Accepts what, int code) {
+    switch (what) {
+        case Accepts::Click: return code == dlg::kClicked || code == 1;
+        case Accepts::Selection: return code == dlg::kSelChange;
+        case Accepts::Any: return true;
+    }
+    return false;
+}
 
 void exit_dialog() { dlg::end_dialog(0); }
 
 constexpr Command kCommands[] = {
-    {kOperationList, false, dlg::kSelChange, field_setup},
-    {kClearResultButton, true, 0, clear_result},
-    {kRandomButton, false, dlg::kClicked, random_parameters},
-    {kClearParametersButton, false, dlg::kClicked, clear_parameters},
-    {kCalculateButton, false, dlg::kClicked, calculate},
-    {kExitButton, false, dlg::kClicked, exit_dialog},
+    {kOperationList, Accepts::Selection, field_setup},
+    {kClearResultButton, Accepts::Any, clear_result},
+    {kRandomButton, Accepts::Click, random_parameters},
+    {kClearParametersButton, Accepts::Click, clear_parameters},
+    {kCalculateButton, Accepts::Click, calculate},
+    {kExitButton, Accepts::Click, exit_dialog},
 };
 
 }  // namespace
@@ -77,9 +92,7 @@ void dispatch(int id, int code) {
     static bool handler_running = false;
     if (handler_running) return;
     for (const Command &c : kCommands) {
-        // A button click is notification 0, or 1 when it comes from an accelerator.
-        bool click = c.code == dlg::kClicked && (code == 0 || code == 1) && c.id != kOperationList;
-        if (c.id == id && (c.any_code || click || (c.id == kOperationList && code == c.code))) {
+        if (c.id == id && accepts(c.accepts, code)) {
             handler_running = true;
             c.handler();
             handler_running = false;
