@@ -151,6 +151,13 @@ void set_frame(QFrame *frame, uint32_t style) {
 
 Qt::ScrollBarPolicy bar(uint32_t style, uint32_t bit) { return (style & bit) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff; }
 
+// Qt's search for word boundaries grows with the square of a line's length: a result of a
+// million digits took minutes to lay out. Long texts (huge numbers, hex dumps) wrap
+// anywhere, which is linear; short ones at word boundaries.
+void choose_wrap(QPlainTextEdit *edit, size_t length) {
+    edit->setWordWrapMode(length > 20000 ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
 QWidget *make_control(const Control &c, int id, QtControl &entry) {
     QString text = to_qt(shown_text(c.text));
     switch (c.kind) {
@@ -192,6 +199,7 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         edit->setHorizontalScrollBarPolicy((c.style & kWrap) ? Qt::ScrollBarAlwaysOff : bar(c.style, kHScroll));
         if (!(c.style & kClientEdge)) edit->setFrameStyle(QFrame::NoFrame);
         edit->installEventFilter(main_window);
+        choose_wrap(edit, c.text.size());
         setting_text = true;
         edit->setPlainText(lines_to_qt(shown_text(c.text)));
         setting_text = false;
@@ -280,6 +288,7 @@ std::string get_text(int id) {
 
 void set_multi_edit(QtControl &c, std::string_view text) {
     auto *edit = static_cast<QPlainTextEdit *>(c.widget);
+    if (edit->lineWrapMode() != QPlainTextEdit::NoWrap) choose_wrap(edit, text.size());
     setting_text = true;
     const std::string &old = c.program_text;
     bool extends = c.program_text_valid && text.size() > old.size() && text.substr(0, old.size()) == old &&

@@ -255,6 +255,27 @@ TEST(QtBackend, LongLogsAppendQuickly) {
     EXPECT_LT(seconds, 10.0);
 }
 
+TEST(QtBackend, HugeNumberInAWrappedField) {
+    // A result of a million digits in one wrapped line, drawn once.
+    dlg::Dialog dialog = test_dialog();
+    dialog.controls.push_back({1009, dlg::Kind::MultiEdit, "", 6, 120, 200, 56, dlg::kWrap | dlg::kVScroll});
+    qt::use_qt_backend();
+    double seconds = 0;
+    QTimer::singleShot(0, [&] {
+        QElapsedTimer timer;
+        timer.start();
+        std::string digits(1000000, '7');
+        dlg::set_text(1009, digits);
+        qt::control(1009)->grab();
+        seconds = timer.elapsed() / 1000.0;
+        EXPECT_EQ(dlg::get_text(1009), digits);
+        qt::main_dialog()->close();
+    });
+    dlg::show_modal(dialog, [](int, int) {});
+    std::printf("1,000,000 digits set and drawn: %.3f s\n", seconds);
+    EXPECT_LT(seconds, 10.0);
+}
+
 TEST(QtBackend, ScreenshotIsSaved) {
     std::string path = testing::TempDir() + "dialogs_screenshot.png";
     bool saved = false;
