@@ -194,31 +194,39 @@ VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d);
  * VN_MIN_PRIME_BITS .. VN_MAX_PRIME_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL. */
 VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d);
 
-/* RSA key: n of exactly bits bits, the product of two distinct primes of about bits/2 bits;
- * e = 65537 (a smaller odd e only when n is too small for it); dk = e^-1 mod lcm(p-1, q-1).
- * k is the number of Rabin-Miller rounds with random bases each prime passes on top of a
- * BPSW test (clamped to 1 .. VN_MAX_ROUNDS). bits outside VN_MIN_RSA_BITS ..
- * VN_MAX_RSA_BITS fails (VN_E_BITS). Writes e, then dk, then n. Returns VN_OK or VN_FAIL. */
+/* RSA key: n of exactly bits bits, the product of two distinct primes of bits/2 and
+ * bits - bits/2 bits; e = 65537 (a smaller odd e only when n is too small for it, which no
+ * allowed size is: the primes are chosen with p-1 and q-1 prime to 65537); dk = e^-1 mod
+ * lcm(p-1, q-1), so every message below n comes back. k is the number of Rabin-Miller rounds
+ * with random bases each prime passes on top of a BPSW test (clamped to 1 ..
+ * VN_MAX_ROUNDS). bits outside VN_MIN_RSA_BITS .. VN_MAX_RSA_BITS fails (VN_E_BITS). Writes
+ * e, then dk, then n. Returns VN_OK or VN_FAIL. */
 VN_API int32_t VN_GENERATERSAKEYS(int32_t *bits, int32_t *k, int32_t *e, int32_t *dk, int32_t *n);
 
-/* Blum-Blum-Shub set-up: n = p*q of exactly bits bits with primes p = q = 3 (mod 4) of about
- * bits/2 bits (k as for VN_GENERATERSAKEYS); s = x^2 mod n for a random x coprime to n.
- * bits outside VN_MIN_BBS_BITS .. VN_MAX_BBS_BITS fails (VN_E_BITS). Writes n, then s. */
+/* Blum-Blum-Shub set-up: n = p*q of exactly bits bits with distinct primes p = q = 3 (mod 4)
+ * of bits/2 and bits - bits/2 bits (k as for VN_GENERATERSAKEYS); s = x^2 mod n for a random
+ * x coprime to n, with s > 1. bits outside VN_MIN_BBS_BITS .. VN_MAX_BBS_BITS fails
+ * (VN_E_BITS). Writes n, then s. Returns VN_OK or VN_FAIL. */
 VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s);
 
-/* Blum-Blum-Shub bits: from state x = s, len bytes to out (byte form, exactly len bytes).
- * Each step x <- x^2 mod n yields the low j bits of x: j = floor(log2(log2 n)) when multi is
- * 1, j = 1 otherwise. The bits are packed in the order produced into bytes, least
- * significant bit first, bytes in order; bits of the last step beyond len bytes are dropped.
- * The final x goes to s2 (which may be s), so that the next call continues the sequence.
- * Deterministic for a given state and modulus. len outside 1 .. VN_MAX_GENERATE_BYTES fails
- * (VN_E_BITS); an even modulus, a modulus below 3, or a state of 0 or 1 (mod n) fails
- * (VN_E_ARGUMENT). Returns VN_OK or VN_FAIL. */
+/* Blum-Blum-Shub bits: from state x = s mod n, len bytes to out (byte form, exactly len
+ * bytes). Each step x <- x^2 mod n yields the low j bits of x: j = floor(log2(log2 n)) when
+ * multi is 1 (for n of b bits that is floor(log2(b - 1)), at least 1: 6 for 128 bits, 9 for
+ * 1024), j = 1 otherwise. The bits are packed in the order produced into bytes, least
+ * significant bit first, bytes in order; a step's bits go in from bit 0 of x upwards. Bits of
+ * the last step beyond len bytes are dropped. The final x goes to s2 (which may be s), so
+ * that the next call continues the sequence (two calls give the bytes of one only when j
+ * divides 8 * len of the first). Deterministic for a given state and modulus. len outside
+ * 1 .. VN_MAX_GENERATE_BYTES fails (VN_E_BITS); an even modulus, a modulus below 3 or of more
+ * than VN_MAX_BBS_BITS bits, or a state of 0 or 1 (mod n) fails (VN_E_ARGUMENT); out and s2
+ * are then unchanged. Returns VN_OK or VN_FAIL. */
 VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n,
                                         int32_t *out, int32_t *s2);
 
 /* RSA bits: the same as VN_GENERATEBBSRANDOMBITS with the step x <- x^e mod n and always
- * j = floor(log2(log2 n)) bits a step. e must be at least 2. */
+ * j = floor(log2(log2 n)) bits a step. e must be at least 2 and have no more bits than n (or
+ * than 32 for smaller n), else VN_E_ARGUMENT: a longer exponent is no RSA key's and could
+ * make one call run for hours. */
 VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n,
                                         int32_t *out, int32_t *s2);
 
@@ -228,7 +236,8 @@ VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, in
  * is not a multiple of 4 bytes (VN_E_LENGTH4); 2 when m is not below n (VN_E_RANGE); VN_FAIL
  * for n = 0 (VN_E_DIVZERO) or a bad register. c is written only on success. */
 VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c);
-/* m = c^dk mod n with a side-channel resistant power; statuses as VN_ENCRYPT_RSA, for c. */
+/* m = c^dk mod n with a side-channel resistant power; statuses as VN_ENCRYPT_RSA, for c.
+ * Inputs no real key has (dk = 0, n = 1, an even n) get the plain power instead. */
 VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m);
 
 /* AES-CBC with PKCS#7 padding. c = the 16-byte IV followed by the encryption of the padded
@@ -256,7 +265,10 @@ VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p);
  * Returns VN_OK or VN_FAIL. */
 VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d);
 
-/* Number of built-in known-answer vectors that fail; 0 when all pass. */
+/* Number of built-in known-answer vectors that fail; 0 when all pass. The vectors are NIST's:
+ * FIPS 197 and SP 800-38A (ECB, CBC) for AES-128/192/256; FIPS 180 examples (one million
+ * "a" included) and CAVP byte-oriented messages for SHA-256. Each AES vector is checked in
+ * both directions. */
 VN_API int32_t VN_CHECKTESTVECTORS_AES(void);
 VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void);
 
