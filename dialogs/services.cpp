@@ -10,6 +10,11 @@
 #include <ctime>
 #include <thread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <cstddef>
+
 namespace dlg {
 
 namespace {
@@ -21,6 +26,43 @@ bool has_display() {
     const char *x11 = std::getenv("DISPLAY");
     const char *wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 && *x11) || (wayland && *wayland);
+}
+
+bool socket_answers(const std::string &path, bool abstract) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    size_t offset = abstract ? 1 : 0;   // an abstract name starts with a zero byte
+    if (path.size() + offset >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path + offset, path.data(), path.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+    bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
+    close(fd);
+    return connected;
+}
+
+// Qt aborts the process when its platform cannot connect to the display, so a display
+// that is named but not there is found out first and the console is used instead. Only
+// local displays can be checked cheaply; any other is trusted.
+bool display_reachable() {
+    if (const char *platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform) return true;
+    if (const char *x11 = std::getenv("DISPLAY"); x11 && *x11) {
+        if (x11[0] != ':') return true;
+        std::string number(x11 + 1);
+        number = number.substr(0, number.find('.'));
+        std::string path = "/tmp/.X11-unix/X" + number;
+        if (socket_answers(path, false) || socket_answers(path, true)) return true;
+    }
+    if (const char *wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland) {
+        std::string path = wayland;
+        if (path[0] != '/') {
+            const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+            path = std::string(runtime ? runtime : "") + "/" + path;
+        }
+        if (socket_answers(path, false)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -53,12 +95,16 @@ int start(int argc, char **argv, const ProgramInfo &info) {
         return 2;
     }
 #ifdef VORN_WITH_QT
-    if (!console && has_display() && backend::qt_prepare()) {
-        backend::select(&backend::qt_ops);
-        return -1;
+    if (!console && has_display()) {
+        if (display_reachable() && backend::qt_prepare()) {
+            backend::select(&backend::qt_ops);
+            return -1;
+        }
+        std::fprintf(stderr, "%s: cannot open the display; running in the console\n", info.name.c_str());
     }
 #else
     (void)has_display;
+    (void)display_reachable;
     (void)console;
 #endif
     backend::select(&backend::console_ops);

@@ -36,6 +36,12 @@ printf 'show 1001\n' | env -u DISPLAY -u WAYLAND_DISPLAY "$demo" >"$work/out" 2>
 printf '[1007] Demo started\n[1001] Demo dialog\n' >"$work/expected"
 check "no display" "$work/expected" "$work/out"
 
+# A display that is named but not there: the console, not an abort inside Qt.
+printf 'show 1001\n' | env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:4711 "$demo" >"$work/out" 2>/dev/null
+echo "exit $?" >>"$work/out"
+printf '[1007] Demo started\n[1001] Demo dialog\nexit 0\n' >"$work/expected"
+check "unreachable display" "$work/expected" "$work/out"
+
 # Options.
 "$demo" --version >"$work/out" 2>&1; echo "exit $?" >>"$work/out"
 printf 'console_demo 0.1\nexit 0\n' >"$work/expected"
