@@ -145,40 +145,61 @@ int pari_ecpp(mpz_srcptr n) {
     return verdict;
 }
 
-// Pocklington (n - 1) and Morrison (n + 1) tests from the small factors of n -/+ 1: they
-// settle numbers of special form, such as Mersenne numbers, in milliseconds. 1 prime,
-// 0 composite, -1 when the factored parts are too small to decide.
+// The part of m made of the given primes, each to its full power in m.
+void factored_part(fmpz_t F, const fmpz_t m, const std::vector<mp_limb_t> &primes, slong count) {
+    fmpz_t rest;
+    fmpz_init_set(rest, m);
+    fmpz_one(F);
+    for (slong i = 0; i < count; ++i) {
+        while (fmpz_divisible_si(rest, static_cast<slong>(primes[i]))) {
+            fmpz_divexact_ui(rest, rest, primes[i]);
+            fmpz_mul_ui(F, F, primes[i]);
+        }
+    }
+    fmpz_clear(rest);
+}
+
+// Pocklington (n - 1) and Morrison (n + 1) proofs from the small prime factors of n -/+ 1:
+// they settle numbers of special form, such as Mersenne numbers, in milliseconds. Each runs
+// only when its factored part is large enough to prove, so that a number of no special form
+// loses no time here. 1 prime, 0 composite, -1 undecided.
 int prove_by_n_plus_minus_1(const fmpz_t n) {
-    double digits = fmpz_dlog(n);
-    auto limit = static_cast<ulong>(digits * digits * digits / 100.0) + 20;
-    size_t slots = fmpz_bits(n) + 2;  // distinct prime factors of n -/+ 1 are fewer than its bits
-    std::vector<mp_limb_t> factors(slots);
+    constexpr ulong kTrialLimit = ulong{1} << 20;
+    std::vector<mp_limb_t> factors(fmpz_bits(n) + 2);  // distinct primes of n -/+ 1: fewer than its bits
     slong count = 0;
-    fmpz_t F, R, square;
+    fmpz_t F, R, m, square;
     fmpz_init(F);
     fmpz_init(R);
+    fmpz_init(m);
     fmpz_init(square);
     int verdict = -1;
-    _fmpz_nm1_trial_factors(n, factors.data(), &count, limit);
-    int r = fmpz_is_prime_pocklington(F, R, n, factors.data(), count);
-    if (r == 0) verdict = 0;
-    else {
-        fmpz_mul(square, F, F);
-        if (fmpz_cmp(square, n) >= 0) verdict = 1;  // F >= sqrt(n): Pocklington proves
-    }
-    if (verdict < 0) {
+
+    _fmpz_nm1_trial_factors(n, factors.data(), &count, kTrialLimit);
+    fmpz_sub_ui(m, n, 1);
+    factored_part(F, m, factors, count);
+    fmpz_mul(square, F, F);
+    if (fmpz_cmp(square, n) >= 0) {
+        // F >= sqrt(n): Pocklington's theorem proves n prime when every factor passes.
+        // The test recomputes F; the proof holds only for the F it used.
+        if (!fmpz_is_prime_pocklington(F, R, n, factors.data(), count)) verdict = 0;
+        else if (fmpz_mul(square, F, F), fmpz_cmp(square, n) >= 0) verdict = 1;
+    } else {
         count = 0;
-        _fmpz_np1_trial_factors(n, factors.data(), &count, limit);
-        r = fmpz_is_prime_morrison(F, R, n, factors.data(), count);
-        if (r == 0) verdict = 0;
-        else {
-            fmpz_sub_ui(F, F, 1);
-            fmpz_mul(square, F, F);
-            if (fmpz_cmp(square, n) > 0) verdict = 1;  // F - 1 > sqrt(n): Morrison proves
+        _fmpz_np1_trial_factors(n, factors.data(), &count, kTrialLimit);
+        fmpz_add_ui(m, n, 1);
+        factored_part(F, m, factors, count);
+        fmpz_sub_ui(square, F, 1);
+        fmpz_mul(square, square, square);
+        // F - 1 > sqrt(n): Morrison's theorem proves n prime when every factor passes.
+        if (fmpz_cmp(square, n) > 0) {
+            if (!fmpz_is_prime_morrison(F, R, n, factors.data(), count)) verdict = 0;
+            else if (fmpz_sub_ui(square, F, 1), fmpz_mul(square, square, square), fmpz_cmp(square, n) > 0)
+                verdict = 1;
         }
     }
     fmpz_clear(F);
     fmpz_clear(R);
+    fmpz_clear(m);
     fmpz_clear(square);
     return verdict;
 }
