@@ -69,8 +69,10 @@ struct ProgramInfo {
 
 // Parses the command line (--help, --version, --console; anything else is an error) and
 // chooses the backend: console with --console or when neither DISPLAY nor WAYLAND_DISPLAY
-// is set, Qt windows otherwise. Returns -1 when the program should go on, or the exit code
-// to end with at once (after --help, --version or a bad option).
+// is set (or the local display named there does not answer), Qt windows otherwise. Prints
+// "<name> <version>" for --version and a usage text for --help (exit code 0); an unknown
+// option is reported on stderr (exit code 2). Returns -1 when the program should go on, or
+// the exit code to end with at once. The console backend's protocol: docs/console.md.
 int start(int argc, char **argv, const ProgramInfo &info);
 
 // Shows the dialog modally and runs handler for every command until the dialog ends (close
@@ -114,7 +116,8 @@ void message_box(std::string_view text);
 // Takes and handles at most one pending window message, or sleeps 1 ms when none is pending.
 void pump_step();
 
-// Sleeps the thread; the windows do not answer meanwhile.
+// Sleeps the thread; the windows do not answer meanwhile. The environment variable
+// VORN_PAUSE_SCALE (a factor; tests set 0) scales every pause.
 void pause_ms(int milliseconds);
 
 // Local time of day in seconds since midnight, millisecond resolution.
@@ -128,14 +131,16 @@ double monotonic_seconds();
 // with ties to even.
 
 void seed(float value);             // x = the bit pattern of value
-int32_t random_between(int32_t a, int32_t b);   // U(a..b)
+int32_t random_between(int32_t a, int32_t b);   // U(a..b), kept within a..b when a <= b
 
 // ---- Numbers and text ----------------------------------------------------------------
 
 // BASIC-style reading: leading blanks, tabs and line feeds skipped; "&H", "&B", "&O"/"&Q",
 // "&" + digits (octal); else optional sign, digits, optional point, optional exponent
 // (E, e, D or d). Stops at the first character that cannot continue the number; 0 when
-// there is no leading number.
+// there is no leading number. "&" numbers of up to 32 bits are that bit pattern as a signed
+// 32-bit value (&HFFFFFFFF is -1), longer ones keep their unsigned value. Beyond the double
+// range the value saturates to +-DBL_MAX (no infinities).
 double number_from_text(std::string_view text);
 
 // Rounds to the nearest integer, ties to even, saturating to the 32-bit range.
@@ -143,6 +148,7 @@ int32_t round_to_int32(double value);
 
 // Sign position (blank or "-"), at most 15 significant digits, no trailing zeros after the
 // point, no point for whole numbers, no "0" before the point below 1: 7 -> " 7", 0.25 -> " .25".
+// From 1E+15 up and below 1E-04 the exponent form: " 1E+15", "-1.5E-05". Negative zero is " 0".
 std::string number_to_text(double value);
 
 }  // namespace dlg

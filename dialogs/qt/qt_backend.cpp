@@ -206,7 +206,8 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         entry.program_text = shown_text(c.text);
         entry.program_text_valid = true;
         QObject::connect(edit, &QPlainTextEdit::textChanged, [id] {
-            if (!setting_text) controls[id].program_text_valid = false;
+            auto it = controls.find(id);
+            if (!setting_text && it != controls.end()) it->second.program_text_valid = false;
         });
         return edit;
     }
