@@ -127,6 +127,9 @@ const Target kTargets[] = {
     {"bbs_128/vorn", "bbs_128/cryptopp", 10.0},
     {"bbs_1024/vorn", "bbs_1024/cryptopp", 2.5},
     {"rsa_generator_128/vorn", nullptr, 3.0},
+    // The same target independent of the machine's load: 3 MB/s where the peer's 128-bit BBS
+    // runs at 3.6 MB/s.
+    {"rsa_generator_128/vorn", "bbs_128/cryptopp", 3.0 / 3.6},
 };
 
 void print_table() {
