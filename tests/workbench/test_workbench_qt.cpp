@@ -215,3 +215,30 @@ TEST(WorkbenchDialog, CloseBoxClosesDuringACalculation) {
 }
 
 }  // namespace
+
+namespace {
+
+// 3 ^ 10000000 has 4771213 digits: computed, converted and shown in the real edit field.
+TEST(WorkbenchDialog, LongResultIsShown) {
+    std::string caption, tail;
+    size_t length = 0;
+    int result = run_dialog([&] {
+        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
+        ASSERT_NE(list, nullptr);
+        list->setCurrentRow(6);  // "a ^ b"
+        dlg::set_text(wb::kFieldA, "3");
+        dlg::set_text(wb::kFieldB, "10000000");
+        click(wb::kCalculateButton);
+        caption = dlg::get_text(wb::kResultCaption);
+        std::string text = dlg::get_text(wb::kResultField);
+        length = text.size();
+        if (length >= 10) tail = text.substr(length - 10);
+        QApplication::processEvents();  // lays the text out and draws it
+    });
+    EXPECT_EQ(caption, "Result ( 4771213 decimal digits)");
+    EXPECT_EQ(length, 4771213u);
+    EXPECT_EQ(tail, "2200000001");  // 3^10000000 mod 10^10
+    EXPECT_EQ(result, 0);
+}
+
+}  // namespace
