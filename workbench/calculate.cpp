@@ -235,8 +235,9 @@ void result_ending() {
     }
     dlg::set_text(kResultField, digits);
     if (dlg::get_text(kResultField).size() != digits.size()) {
-        dlg::set_text(kResultField, "The result has" + dlg::number_to_text(double(digits.size())) +
-                                        " decimal digits, too many for this field to show.");
+        dlg::set_text(kResultField, std::string(msg::kTooManyDigitsBefore) +
+                                        dlg::number_to_text(double(digits.size())) +
+                                        std::string(msg::kTooManyDigitsAfter));
     }
     dlg::set_text(kResultCaption, std::string(msg::kDigitsBefore) +
                                       dlg::number_to_text(double(digits.size())) +

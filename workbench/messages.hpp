@@ -14,6 +14,9 @@ constexpr std::string_view kPreparingLong = "Preparing result to display. May ta
 constexpr std::string_view kResultCaption = "Result";
 constexpr std::string_view kDigitsBefore = "Result (";
 constexpr std::string_view kDigitsAfter = " decimal digits)";
+// Said in the result field when it could not take the whole result.
+constexpr std::string_view kTooManyDigitsBefore = "The result has";
+constexpr std::string_view kTooManyDigitsAfter = " decimal digits, too many for this field to show.";
 constexpr std::string_view kNotDecimalBefore = "Parameter '";
 constexpr std::string_view kNotDecimalAfter = "' is not a decimal number";
 
