@@ -7,7 +7,9 @@
 #include <QAbstractButton>
 #include <QKeyEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
@@ -51,6 +53,8 @@ protected:
 TEST_F(TestbenchQt, ButtonsPressedDuringABatteryDoNothing) {
     std::string log;
     bool clicked_during_battery = false;
+    bool wait_cursor_during_battery = false;
+    bool arrow_after_battery = false;
     dlg::qt_testing::queue_input_answer("0");
     // Should a nested action start after all, its boxes are cancelled rather than left
     // waiting for a user; it would then log its lines.
@@ -65,13 +69,18 @@ TEST_F(TestbenchQt, ButtonsPressedDuringABatteryDoNothing) {
                 for (int id : {testbench::kBbsButton, testbench::kRsaButton, testbench::kBatteryButton})
                     click(id);
                 clicked_during_battery = log_text().find("GlobalError") == std::string::npos;
+                const QCursor *cursor = QGuiApplication::overrideCursor();
+                wait_cursor_during_battery = cursor && cursor->shape() == Qt::WaitCursor;
             });
             click(testbench::kBatteryButton);
             log = log_text();
+            arrow_after_battery = QGuiApplication::overrideCursor() == nullptr;
             dlg::end_dialog(0);
         });
     });
     EXPECT_TRUE(clicked_during_battery);
+    EXPECT_TRUE(wait_cursor_during_battery);
+    EXPECT_TRUE(arrow_after_battery);
     auto prompts = dlg::qt_testing::input_box_prompts();
     ASSERT_EQ(prompts.size(), 1u);
     EXPECT_EQ(prompts[0], "For how long do you want to perform tests (in minutes):");
