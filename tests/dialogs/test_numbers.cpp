@@ -7,6 +7,8 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -97,6 +99,25 @@ TEST(NumberToText, RoundTripsThroughNumberFromText) {
     for (double value : {0.25, -17.5, 1e15, 1.5e-5, 123456.789, -2147483648.0, 3.0e200}) {
         double back = dlg::number_from_text(dlg::number_to_text(value));
         EXPECT_NEAR(back, value, std::fabs(value) * 1e-14) << value;
+    }
+}
+
+TEST(NumberToText, RandomValuesReadBackAsTheir15DigitRounding) {
+    unsigned run_seed = std::random_device{}();
+    if (const char *given = std::getenv("VORN_SEED")) run_seed = static_cast<unsigned>(std::strtoul(given, nullptr, 10));
+    std::printf("VORN_SEED=%u\n", run_seed);
+    std::mt19937_64 source(run_seed);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-30, 30);
+    for (int i = 0; i < 20000; ++i) {
+        double value = mantissa(source) * std::pow(10.0, exponent(source)) * (source() % 2 ? -1 : 1);
+        std::string text = dlg::number_to_text(value);
+        char rounded[40];
+        std::snprintf(rounded, sizeof rounded, "%.14e", value);
+        ASSERT_EQ(dlg::number_from_text(text), std::strtod(rounded, nullptr))
+            << text << " from " << rounded << ", VORN_SEED=" << run_seed;
+        ASSERT_TRUE(text[0] == ' ' || text[0] == '-') << text;
+        ASSERT_NE(text.substr(1, 2), "0.") << text;   // no "0" before the point
     }
 }
 

@@ -72,6 +72,14 @@ TEST(Clock, PauseSleepsScaledTime) {
     unsetenv("VORN_PAUSE_SCALE");
 }
 
+TEST(Clock, ConsolePumpStepTakesAboutAMillisecond) {
+    double start = dlg::monotonic_seconds();
+    for (int i = 0; i < 20; ++i) dlg::pump_step();
+    double elapsed = dlg::monotonic_seconds() - start;
+    EXPECT_GE(elapsed, 0.020);
+    EXPECT_LT(elapsed, 1.0);
+}
+
 TEST(Controls, WithoutADialogReadEmptyAndIgnoreWrites) {
     dlg::set_text(1001, "x");
     dlg::add_list_entry(1001, "y");
