@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 namespace testbench {
@@ -113,7 +114,7 @@ struct Generator {
     const char *file_name;
     const char *function;         // its name in the log
     Reg output;                   // the register each call leaves its chunk in
-    int32_t (*next_chunk)(int32_t &chunk_len);
+    std::function<int32_t(int32_t &chunk_len)> next_chunk;
 };
 
 // The chunk loop both generators share. ChunkLen is set once: the library may change it,
@@ -131,14 +132,6 @@ void write_chunks(const Generator &generator, int32_t chunks) {
     log_append(std::string(27, '-'));
 }
 
-int32_t multi_bit_flag = 0;
-
-int32_t next_bbs_chunk(int32_t &chunk_len) { return bbs_bits(chunk_len, multi_bit_flag, 2, 1, 3, 2); }
-int32_t next_rsa_chunk(int32_t &chunk_len) { return rsa_bits(chunk_len, 4, 1, 3, 5, 4); }
-
-const Generator kBbs{"BBS.txt", "vn_GenerateBBSRandomBits", 3, next_bbs_chunk};
-const Generator kRsa{"RSA.txt", "vn_GenerateRSARandomBits", 5, next_rsa_chunk};
-
 void log_heading(const char *algorithm, const char *file_name) {
     log_append(std::string("Generating file with random data, ") + algorithm + " algorithm:");
     log_append(current_directory() + "\\" + file_name);
@@ -148,20 +141,26 @@ void log_heading(const char *algorithm, const char *file_name) {
 
 void generate_bbs_file() {
     int32_t bits = ask_whole_number(kBbsBits);
-    multi_bit_flag = ask(kMultiBits) == "y" ? 1 : 0;
+    int32_t multi_bit_flag = ask(kMultiBits) == "y" ? 1 : 0;
     log_append("BBS modulus bitlenght: " + dlg::number_to_text(bits));
     int32_t chunks = ask_whole_number(kChunks);
-    log_heading("BBS", kBbs.file_name);
+    const Generator bbs{"BBS.txt", "vn_GenerateBBSRandomBits", 3, [&](int32_t &chunk_len) {
+                            return bbs_bits(chunk_len, multi_bit_flag, 2, 1, 3, 2);
+                        }};
+    log_heading("BBS", bbs.file_name);
     // Registers: 1 the modulus, 2 the state, 3 each chunk.
     if (!library_succeeded(init_bbs(bits, 5, 1, 2), "vn_InitBBS")) return;
-    write_chunks(kBbs, chunks);
+    write_chunks(bbs, chunks);
 }
 
 void generate_rsa_file() {
     int32_t bits = ask_whole_number(kRsaBits);
     log_append("RSA modulus bitlenght: " + dlg::number_to_text(bits));
     int32_t chunks = ask_whole_number(kChunks);
-    log_heading("RSA", kRsa.file_name);
+    const Generator rsa{"RSA.txt", "vn_GenerateRSARandomBits", 5, [](int32_t &chunk_len) {
+                            return rsa_bits(chunk_len, 4, 1, 3, 5, 4);
+                        }};
+    log_heading("RSA", rsa.file_name);
     // Registers: 1 the public exponent, 2 the private one, 3 the modulus, 4 the state,
     // 5 each chunk.
     if (!library_succeeded(generate_rsa_keys(bits, 5, 1, 2, 3), "vn_GenerateRSAKeys")) return;
@@ -177,7 +176,7 @@ void generate_rsa_file() {
         log_append(std::string(27, '-'));
         return;
     }
-    write_chunks(kRsa, chunks);
+    write_chunks(rsa, chunks);
 }
 
 }  // namespace testbench
