@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -274,6 +275,33 @@ TEST(QtBackend, HugeNumberInAWrappedField) {
     dlg::show_modal(dialog, [](int, int) {});
     std::printf("1,000,000 digits set and drawn: %.3f s\n", seconds);
     EXPECT_LT(seconds, 10.0);
+}
+
+TEST(QtBackend, FontsCursorVisibilityAndCaret) {
+    run_dialog([](int, int) {}, [] {
+        dlg::use_system_font(1001);
+        QFont system = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        EXPECT_EQ(qt::control(1001)->font().family(), system.family());
+        EXPECT_EQ(qt::control(1001)->font().pointSizeF(), system.pointSizeF());
+        EXPECT_EQ(qt::control(1002)->font().pointSize(), 8);
+        // Turning the wait cursor on twice and off once leaves the arrow: no stacked cursors.
+        dlg::set_wait_cursor(true);
+        dlg::set_wait_cursor(true);
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        dlg::set_wait_cursor(false);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        dlg::set_visible(1004, false);
+        EXPECT_FALSE(qt::control(1004)->isVisible());
+        dlg::set_visible(1004, true);
+        EXPECT_TRUE(qt::control(1004)->isVisible());
+        dlg::set_text(1007, "one\r\ntwo");
+        auto *log = static_cast<QPlainTextEdit *>(qt::control(1007));
+        log->moveCursor(QTextCursor::Start);
+        dlg::caret_to_end(1007);
+        EXPECT_EQ(log->textCursor().position(), 7);
+        qt::main_dialog()->close();
+    });
 }
 
 TEST(QtBackend, ScreenshotIsSaved) {
