@@ -113,8 +113,14 @@ ConsoleControl *control_named(std::string_view word) {
     return control;
 }
 
+std::string_view skip_blanks(std::string_view text) {
+    size_t first = text.find_first_not_of(" \t");
+    return first == std::string_view::npos ? std::string_view() : text.substr(first);
+}
+
 void run_command(std::string_view line) {
-    auto [command_word, rest] = split_word(line);
+    auto [command_word, rest] = split_word(skip_blanks(line));
+    rest = skip_blanks(rest);   // blanks before the id; the text after it is kept as typed
     if (command_word.empty() || command_word[0] == '#') return;  // blank lines and comments
     if (command_word == "close") {
         close_requested();
@@ -123,7 +129,7 @@ void run_command(std::string_view line) {
     if (command_word == "show") {
         if (rest.empty()) {
             for (const auto &control : controls) show_control(control);
-        } else if (ConsoleControl *control = control_named(rest)) {
+        } else if (ConsoleControl *control = control_named(split_word(rest).first)) {
             show_control(*control);
         }
         return;
