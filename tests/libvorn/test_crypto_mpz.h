@@ -1,9 +1,4 @@
-// GMP for the crypto tests' independent reference computations.
-//
-// The test binary links only the library, which brings libgmp into the process; the GMP
-// functions the tests call are declared weak so that the linker accepts them from there
-// instead of insisting on libgmp on the test's own link line. Only out-of-line GMP functions
-// may be used (not mpz_get_ui, mpz_size and the other inline ones).
+// GMP helpers and seeds for the crypto tests' independent reference computations.
 #pragma once
 
 #include <gmp.h>
@@ -15,38 +10,6 @@
 #include <string>
 
 #include <vorn.hpp>
-
-#pragma weak __gmpz_init
-#pragma weak __gmpz_clear
-#pragma weak __gmpz_set
-#pragma weak __gmpz_set_ui
-#pragma weak __gmpz_set_str
-#pragma weak __gmpz_import
-#pragma weak __gmpz_export
-#pragma weak __gmpz_powm
-#pragma weak __gmpz_powm_ui
-#pragma weak __gmpz_mul
-#pragma weak __gmpz_mul_ui
-#pragma weak __gmpz_add
-#pragma weak __gmpz_add_ui
-#pragma weak __gmpz_sub
-#pragma weak __gmpz_sub_ui
-#pragma weak __gmpz_mod
-#pragma weak __gmpz_tdiv_q
-#pragma weak __gmpz_invert
-#pragma weak __gmpz_fdiv_ui
-#pragma weak __gmpz_tdiv_q_2exp
-#pragma weak __gmpz_mul_2exp
-#pragma weak __gmpz_gcd
-#pragma weak __gmpz_lcm
-#pragma weak __gmpz_divisible_p
-#pragma weak __gmpz_cmp
-#pragma weak __gmpz_cmp_ui
-#pragma weak __gmpz_sizeinbase
-#pragma weak __gmpz_tstbit
-#pragma weak __gmpz_setbit
-#pragma weak __gmpz_probab_prime_p
-#pragma weak __gmpz_scan1
 
 namespace crypto_test {
 
