@@ -28,21 +28,13 @@ bool meets_constraints(uint64_t p, bool three_mod_four, unsigned long avoid_fact
     return true;
 }
 
-bool is_small_prime(uint64_t n) {
-    if (n < 2) return false;
-    for (uint64_t d = 2; d * d <= n; ++d)
-        if (n % d == 0) return false;
-    return true;
-}
-
 // Up to 20 bits: list the qualifying primes and draw one, so that impossible constraints
 // (no 3-bit prime is 3 mod 4 with p-1 prime to 3) end in a failure rather than a loop.
 bool small_prime(mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoid_factor_of) {
     std::vector<uint32_t> found;
-    uint64_t lo = uint64_t{1} << (bits - 1), hi = uint64_t{1} << bits;
-    for (uint64_t n = lo; n < hi; ++n)
-        if (meets_constraints(n, three_mod_four, avoid_factor_of) && is_small_prime(n))
-            found.push_back(static_cast<uint32_t>(n));
+    uint32_t lo = uint32_t{1} << (bits - 1);
+    for (uint32_t n : primes_below(uint32_t{1} << bits))
+        if (n >= lo && meets_constraints(n, three_mod_four, avoid_factor_of)) found.push_back(n);
     if (found.empty()) {
         set_error(VN_E_ARGUMENT);
         return false;
