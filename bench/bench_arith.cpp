@@ -1,0 +1,241 @@
+// Arithmetic and conversions: the library beside the bare GMP call on the same operands, in
+// the same process. After the runs a table gives each pair's median time per call, the
+// ratio library / GMP and the target it is held to.
+#include <benchmark/benchmark.h>
+#include <gmp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+#include <vorn.hpp>
+
+namespace {
+
+// Seconds per call of every repetition, by benchmark name.
+std::map<std::string, std::vector<double>> g_runs;
+
+template <typename F>
+void timed(benchmark::State &state, const std::string &name, F &&call) {
+    auto start = std::chrono::steady_clock::now();
+    int64_t n = 0;
+    for (auto _ : state) {
+        call();
+        ++n;
+    }
+    std::chrono::duration<double> t = std::chrono::steady_clock::now() - start;
+    if (n) g_runs[name].push_back(t.count() / static_cast<double>(n));
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void check(int32_t rc) {
+    if (rc != VN_OK) {
+        std::fprintf(stderr, "library call failed: %d (error %d)\n", rc, vorn::global_error());
+        std::exit(1);
+    }
+}
+
+// Loads x into register r in number form (through the library's own arithmetic, so that
+// the register holds a cached number exactly as after a computation).
+void load(mpz_srcptr x, vorn::Reg r) {
+    std::string b((mpz_sizeinbase(x, 2) + 7) / 8, '\0');
+    mpz_export(b.data(), nullptr, -1, 1, 0, 0, x);
+    check(vorn::putreg(b, r));
+    check(vorn::putreg("", 200));
+    check(vorn::add(r, 200, r));
+}
+
+struct Operands {
+    gmp_randstate_t rs;
+    Operands() {
+        gmp_randinit_default(rs);
+        gmp_randseed_ui(rs, 20261207);
+    }
+    ~Operands() { gmp_randclear(rs); }
+};
+
+Operands &operands() {
+    static Operands o;
+    return o;
+}
+
+// ---- ADD, 256-bit operands -----------------------------------------------------------
+
+void LibAdd256(benchmark::State &state) {
+    mpz_t a, b;
+    mpz_inits(a, b, nullptr);
+    mpz_urandomb(a, operands().rs, 256);
+    mpz_urandomb(b, operands().rs, 256);
+    load(a, 1);
+    load(b, 2);
+    int32_t x = 1, y = 2, d = 3;
+    timed(state, "add_256/vorn", [&] { benchmark::DoNotOptimize(VN_ADD(&x, &y, &d)); });
+    mpz_clears(a, b, nullptr);
+}
+
+void GmpAdd256(benchmark::State &state) {
+    mpz_t a, b, c;
+    mpz_inits(a, b, c, nullptr);
+    mpz_urandomb(a, operands().rs, 256);
+    mpz_urandomb(b, operands().rs, 256);
+    timed(state, "add_256/gmp", [&] {
+        mpz_add(c, a, b);
+        benchmark::ClobberMemory();
+    });
+    mpz_clears(a, b, c, nullptr);
+}
+
+// ---- MUL, 1,000,000-digit operands ---------------------------------------------------
+
+void random_digits(mpz_ptr x, unsigned long digits) {
+    mpz_t lo;
+    mpz_init(lo);
+    mpz_ui_pow_ui(lo, 10, digits - 1);
+    mpz_urandomm(x, operands().rs, lo);
+    mpz_add(x, x, lo);  // exactly `digits` digits
+    mpz_clear(lo);
+}
+
+void LibMulMillionDigits(benchmark::State &state) {
+    mpz_t a, b;
+    mpz_inits(a, b, nullptr);
+    random_digits(a, 1000000);
+    random_digits(b, 1000000);
+    load(a, 1);
+    load(b, 2);
+    timed(state, "mul_1M_digits/vorn", [&] { check(vorn::mul(1, 2, 3)); });
+    mpz_clears(a, b, nullptr);
+}
+
+void GmpMulMillionDigits(benchmark::State &state) {
+    mpz_t a, b, c;
+    mpz_inits(a, b, c, nullptr);
+    random_digits(a, 1000000);
+    random_digits(b, 1000000);
+    timed(state, "mul_1M_digits/gmp", [&] { mpz_mul(c, a, b); });
+    mpz_clears(a, b, c, nullptr);
+}
+
+// ---- POWMOD, 2048-bit operands -------------------------------------------------------
+
+void LibPowmod2048(benchmark::State &state) {
+    mpz_t a, e, m;
+    mpz_inits(a, e, m, nullptr);
+    mpz_urandomb(m, operands().rs, 2048);
+    mpz_setbit(m, 2047);
+    mpz_setbit(m, 0);
+    mpz_urandomm(a, operands().rs, m);
+    mpz_urandomb(e, operands().rs, 2048);
+    load(a, 1);
+    load(e, 2);
+    load(m, 3);
+    timed(state, "powmod_2048/vorn", [&] { check(vorn::powmod(1, 2, 3, 4)); });
+    mpz_clears(a, e, m, nullptr);
+}
+
+void GmpPowmod2048(benchmark::State &state) {
+    mpz_t a, e, m, r;
+    mpz_inits(a, e, m, r, nullptr);
+    mpz_urandomb(m, operands().rs, 2048);
+    mpz_setbit(m, 2047);
+    mpz_setbit(m, 0);
+    mpz_urandomm(a, operands().rs, m);
+    mpz_urandomb(e, operands().rs, 2048);
+    timed(state, "powmod_2048/gmp", [&] { mpz_powm(r, a, e, m); });
+    mpz_clears(a, e, m, r, nullptr);
+}
+
+// ---- HUGE2DEC and DEC2HUGE of 3^10,000,000 (4,771,213 digits) -------------------------
+
+void big_power(mpz_ptr x) { mpz_ui_pow_ui(x, 3, 10000000); }
+
+void LibHuge2Dec(benchmark::State &state) {
+    mpz_t x;
+    mpz_init(x);
+    big_power(x);
+    load(x, 1);
+    timed(state, "huge2dec_3^1e7/vorn", [&] { check(vorn::huge2dec(1, 2)); });
+    mpz_clear(x);
+}
+
+void GmpGetStr(benchmark::State &state) {
+    mpz_t x;
+    mpz_init(x);
+    big_power(x);
+    std::string buf(mpz_sizeinbase(x, 10) + 2, '\0');
+    timed(state, "huge2dec_3^1e7/gmp", [&] { mpz_get_str(buf.data(), 10, x); });
+    mpz_clear(x);
+}
+
+void LibDec2Huge(benchmark::State &state) {
+    mpz_t x;
+    mpz_init(x);
+    big_power(x);
+    char *text = mpz_get_str(nullptr, 10, x);
+    check(vorn::putreg(text, 1));
+    free(text);
+    timed(state, "dec2huge_3^1e7/vorn", [&] { check(vorn::dec2huge(1, 2)); });
+    mpz_clear(x);
+}
+
+void GmpSetStr(benchmark::State &state) {
+    mpz_t x, y;
+    mpz_inits(x, y, nullptr);
+    big_power(x);
+    char *text = mpz_get_str(nullptr, 10, x);
+    timed(state, "dec2huge_3^1e7/gmp", [&] { mpz_set_str(y, text, 10); });
+    free(text);
+    mpz_clears(x, y, nullptr);
+}
+
+BENCHMARK(LibAdd256)->Repetitions(5);
+BENCHMARK(GmpAdd256)->Repetitions(5);
+BENCHMARK(LibMulMillionDigits)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(GmpMulMillionDigits)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibPowmod2048)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(GmpPowmod2048)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibHuge2Dec)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(GmpGetStr)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibDec2Huge)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(GmpSetStr)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+struct Target {
+    const char *lib, *peer;
+    double limit;
+};
+
+const Target kTargets[] = {
+    {"add_256/vorn", "add_256/gmp", 10.0},
+    {"mul_1M_digits/vorn", "mul_1M_digits/gmp", 1.15},
+    {"powmod_2048/vorn", "powmod_2048/gmp", 1.15},
+    {"huge2dec_3^1e7/vorn", "huge2dec_3^1e7/gmp", 1.25},
+    {"dec2huge_3^1e7/vorn", "dec2huge_3^1e7/gmp", 1.25},
+};
+
+void print_table() {
+    std::printf("\n%-22s %-22s %14s %14s %7s %7s %s\n", "library", "peer", "lib s/call", "peer s/call",
+                "ratio", "target", "met");
+    for (const Target &t : kTargets) {
+        if (!g_runs.count(t.lib) || !g_runs.count(t.peer)) continue;
+        double a = median(g_runs[t.lib]), b = median(g_runs[t.peer]);
+        std::printf("%-22s %-22s %14.9f %14.9f %7.3f %7.2f %s\n", t.lib, t.peer, a, b, a / b, t.limit,
+                    a / b <= t.limit ? "yes" : "NO");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    print_table();
+    return 0;
+}
