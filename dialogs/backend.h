@@ -35,7 +35,7 @@ void select(const Ops *ops);
 const Ops &current();
 
 // Called by the backends when the user acts on the main dialog.
-void command(int id, int code);   // runs the handler, unless a handler is already running
+bool command(int id, int code);   // runs the handler, unless one is running: false when dropped
 void close_requested();           // close box, Alt+F4, console "close" or end of input
 bool handler_running();
 

@@ -28,14 +28,15 @@ void select(const Ops *chosen) { ops = chosen; }
 const Ops &current() { return *ops; }
 bool handler_running() { return state.running; }
 
-void command(int id, int code) {
+bool command(int id, int code) {
     // A command that arrives while a handler runs (during its pump steps or while its input
     // or message box is open) would run nested and clobber the registers the running one
     // is using, so it is dropped.
-    if (!live() || state.running || !state.handler) return;
+    if (!live() || state.running || !state.handler) return false;
     state.running = true;
     state.handler(id, code);
     state.running = false;
+    return true;
 }
 
 void close_requested() {

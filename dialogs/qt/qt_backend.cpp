@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextCursor>
 #include <QThread>
 #include <QTimer>
@@ -63,6 +64,7 @@ struct QtControl {
     // appended instead of replacing a text of megabytes.
     std::string program_text;
     bool program_text_valid = false;
+    int selected_row = -1;   // list boxes: the selection the program last heard of
 };
 
 class MainDialog;
@@ -217,7 +219,24 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         list->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
         list->setHorizontalScrollBarPolicy((c.style & kHScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
         if (!(c.style & kClientEdge)) list->setFrameStyle(QFrame::NoFrame);
-        QObject::connect(list, &QListWidget::itemSelectionChanged, [id] { command(id, kSelChange); });
+        QObject::connect(list, &QListWidget::itemSelectionChanged, [id, list] {
+            auto selected = list->selectedItems();
+            int row = selected.isEmpty() ? -1 : list->row(selected.first());
+            if (command(id, kSelChange)) {
+                if (auto it = controls.find(id); it != controls.end()) it->second.selected_row = row;
+                return;
+            }
+            // Dropped while a handler runs: put the selection back, so that the list never
+            // shows an entry whose selection change the program did not act on.
+            auto it = controls.find(id);
+            if (it == controls.end()) return;
+            QSignalBlocker quiet(list);
+            list->clearSelection();
+            if (QListWidgetItem *item = list->item(it->second.selected_row)) {
+                item->setSelected(true);
+                list->setCurrentItem(item);
+            }
+        });
         return list;
     }
     }

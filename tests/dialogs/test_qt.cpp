@@ -203,6 +203,31 @@ TEST(QtBackend, ClickDuringAPumpStepIsDropped) {
     EXPECT_EQ(calls, (std::vector<Call>{{1002, 0}, {1003, 0}}));
 }
 
+TEST(QtBackend, ListSelectionDuringAHandlerIsDroppedAndPutBack) {
+    std::vector<Call> calls;
+    std::string selected_during, selected_after;
+    run_dialog([&](int id, int code) {
+        calls.push_back({id, code});
+        if (id != 1002) return;
+        auto *list = static_cast<QListWidget *>(qt::control(1005));
+        QTimer::singleShot(0, list, [list] { list->setCurrentRow(2); });   // the user picks "three"
+        for (int i = 0; i < 20; ++i) dlg::pump_step();
+        selected_during = dlg::selected_entry(1005);
+    }, [&] {
+        auto *list = static_cast<QListWidget *>(qt::control(1005));
+        list->setCurrentRow(0);
+        QTest::mouseClick(qt::control(1002), Qt::LeftButton);
+        selected_after = dlg::selected_entry(1005);
+        list->setCurrentRow(1);   // with no handler running, a change goes through
+        qt::main_dialog()->close();
+    }, [] {
+        for (const char *entry : {"one", "two", "three"}) dlg::add_list_entry(1005, entry);
+    });
+    EXPECT_EQ(calls, (std::vector<Call>{{1005, 1}, {1002, 0}, {1005, 1}}));
+    EXPECT_EQ(selected_during, "one");
+    EXPECT_EQ(selected_after, "one");
+}
+
 TEST(QtBackend, CloseDuringAHandlerEndsTheDialogAtOnce) {
     std::string text_after_close = "unread";
     bool hidden = false;
