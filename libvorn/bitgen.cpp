@@ -1,11 +1,12 @@
 // Blum-Blum-Shub and RSA bit generators, and the BBS set-up.
 //
 // Both generators spend nearly all their time in modular squarings, one after the other, so
-// the arithmetic is chosen by modulus size: moduli of one or two limbs use straight-line
-// 128-bit Montgomery code; larger ones use GMP's mpn layer, with plain squaring and division
-// for BBS and Montgomery form (a word-by-word reduction) for the RSA step's many squarings.
-// Montgomery form costs one conversion out of it a step, since the output is the low bits
-// of the true x.
+// the arithmetic is chosen by modulus size and step. The RSA step's many squarings run in
+// Montgomery form (straight-line 128-bit code up to two limbs, GMP's mpn layer with a
+// word-by-word reduction beyond), converted out once a step. BBS squares once a step, and a
+// conversion out of Montgomery form every step would cost as much as the squaring, so it
+// squares plainly: by a precomputed reciprocal up to 128 bits, with mpn_sqr and
+// mpn_tdiv_qr beyond; only moduli below 2^64 keep one-word Montgomery code.
 #include <cstring>
 #include <new>
 #include <vector>
@@ -33,6 +34,24 @@ u128 negated_inverse_128(u128 n) {
     u128 x = n;
     for (int i = 0; i < 6; ++i) x *= 2 - n * x;
     return 0 - x;
+}
+
+// floor((2^256 - 1) / d) - 2^128 for d with its top bit set (below 2^128 then).
+u128 reciprocal(u128 d) {
+    mpz_t num, den;
+    mpz_init(num);
+    mpz_init(den);
+    mpz_set_ui(num, 0);
+    mpz_setbit(num, 256);
+    mpz_sub_ui(num, num, 1);
+    u64 limbs[2] = {static_cast<u64>(d), static_cast<u64>(d >> 64)};
+    mpz_import(den, 2, -1, sizeof(u64), 0, 0, limbs);
+    mpz_tdiv_q(num, num, den);
+    mpz_clrbit(num, 128);
+    u128 v = static_cast<u128>(mpz_getlimbn(num, 1)) << 64 | mpz_getlimbn(num, 0);
+    mpz_clear(num);
+    mpz_clear(den);
+    return v;
 }
 
 // y = x * 2^(64*limbs) mod n, as limbs.
@@ -120,6 +139,45 @@ struct TwoLimbs {
         y = reduce(lo, hi);
     }
     u64 low_bits() const { return static_cast<u64>(reduce(y, 0)); }
+};
+
+// Plain squaring modulo an odd n of 65 to 128 bits with a precomputed reciprocal, for BBS:
+// it gives x itself, where Montgomery form needs a conversion out of it every step, and so
+// does a third fewer multiplications a step.
+struct TwoLimbsPlain {
+    u128 N;      // n << shift: the top bit set
+    u128 v;      // floor((2^256 - 1) / N) - 2^128
+    unsigned shift;
+    u128 x;      // the state, below n
+
+    // a*b = hi*2^128 + lo.
+    static u128 multiply(u128 a, u128 b, u128 &lo) {
+        u64 a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
+        u64 b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
+        u128 p00 = static_cast<u128>(a0) * b0, p01 = static_cast<u128>(a0) * b1,
+             p10 = static_cast<u128>(a1) * b0, p11 = static_cast<u128>(a1) * b1;
+        u128 mid = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
+        lo = (mid << 64) | static_cast<u64>(p00);
+        return p11 + (p01 >> 64) + (p10 >> 64) + (mid >> 64);
+    }
+    void square() {
+        // T = x^2 * 2^shift = A*2^128 + B, so that T mod N = (x^2 mod n) * 2^shift. A < N.
+        u128 lo, hi = multiply(x, x, lo);
+        u128 a = shift ? (hi << shift) | (lo >> (128 - shift)) : hi;
+        u128 b = lo << shift;
+        // q = A + floor(A*v / 2^128) never exceeds floor(T / N) and falls short of it by a
+        // little, so r = T - q*N is small: its low 192 bits are all of it.
+        u128 unused, q = a + multiply(a, v, unused);
+        u128 qn_lo, qn_hi = multiply(q, N, qn_lo);
+        u128 r = b - qn_lo;
+        u64 r_top = static_cast<u64>(a) - static_cast<u64>(qn_hi) - (b < qn_lo);
+        while (r_top != 0 || r >= N) {
+            r_top -= r < N;
+            r -= N;
+        }
+        x = r >> shift;
+    }
+    u64 low_bits() const { return static_cast<u64>(x); }
 };
 
 // Montgomery arithmetic on GMP's mpn layer for moduli of any number of limbs.
@@ -235,6 +293,17 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
         to_montgomery(&eng.y, 1, x, n);
         run_steps(eng, steps, j, exponent, pack);
         mpz_set_ui(x, eng.low_bits());
+    } else if (limbs == 2 && exponent.empty()) {
+        u128 nn = static_cast<u128>(mpz_getlimbn(n, 1)) << 64 | mpz_getlimbn(n, 0);
+        unsigned shift = static_cast<unsigned>(128 - bit_size(n));
+        TwoLimbsPlain eng{nn << shift, reciprocal(nn << shift), shift,
+                          static_cast<u128>(mpz_getlimbn(x, 1)) << 64 | mpz_getlimbn(x, 0)};
+        for (u64 i = 0; i < steps; ++i) {
+            eng.square();
+            pack.put(eng.low_bits(), j);
+        }
+        u64 y[2] = {static_cast<u64>(eng.x), static_cast<u64>(eng.x >> 64)};
+        mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
     } else if (limbs == 2) {
         u128 nn = static_cast<u128>(mpz_getlimbn(n, 1)) << 64 | mpz_getlimbn(n, 0);
         TwoLimbs eng{nn, negated_inverse_128(nn), 0, 0};

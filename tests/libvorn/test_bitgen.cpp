@@ -127,6 +127,15 @@ TEST(BitGenerators, RealKeysMatchTheReference) {
     }
 }
 
+TEST(BitGenerators, LongRunsMatchTheReference) {
+    // Tens of thousands of steps, so that rare corrections of the reductions come up.
+    for (int32_t b : {65, 96, 127, 128, 129}) {
+        ASSERT_EQ(vorn::init_bbs(b, 3, 71, 70), VN_OK);
+        Z n = reg_number(71), s = reg_number(70);
+        expect_matches_reference(bbs_multi, n, s, 2, 20000);
+    }
+}
+
 TEST(BitGenerators, ConsecutiveCallsContinueOneSequence) {
     // With j dividing 8 * 500 no bits are dropped between calls: two calls of 500 bytes are
     // exactly one of 1000. Otherwise the second call starts from the state the first left.
