@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -29,7 +28,8 @@ std::set<std::string> exported_symbols() {
 }
 
 std::set<std::string> header_functions() {
-    // Every declaration in vorn.h reads "VN_API <type> VN_NAME(".
+    // Every declaration in vorn.h reads "VN_API <type> VN_NAME(": the name is the VN_ word
+    // right before the first parenthesis after VN_API (the macro's own definition has none).
     // The header sits in libvorn/ of the source tree, three levels above the test data.
     const std::string header = std::string(VORN_TEST_DATA) + "/../../../libvorn/vorn.h";
     std::ifstream in(header);
@@ -38,9 +38,14 @@ std::set<std::string> header_functions() {
     text << in.rdbuf();
     std::string s = text.str();
     std::set<std::string> names;
-    std::regex declaration(R"(VN_API\s+[A-Za-z_0-9]+\s*\*?\s*(VN_[A-Z_0-9]+)\s*\()");
-    for (std::sregex_iterator it(s.begin(), s.end(), declaration), end; it != end; ++it)
-        names.insert((*it)[1]);
+    for (size_t at = s.find("VN_API"); at != std::string::npos; at = s.find("VN_API", at + 6)) {
+        size_t paren = s.find('(', at);
+        size_t name = s.rfind("VN_", paren);
+        if (paren == std::string::npos || name == std::string::npos || name <= at) continue;
+        std::string id = s.substr(name, paren - name);
+        while (!id.empty() && id.back() == ' ') id.pop_back();
+        if (id != "VN_API") names.insert(id);
+    }
     return names;
 }
 
