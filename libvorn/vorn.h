@@ -108,7 +108,8 @@ VN_API void VN_FREESTRING(VN_STRING *s);
 /* dst = the number whose decimal text is in src's bytes. Accepted: optional ASCII white
  * space (space, tab, CR, LF, VT, FF), then one or more digits 0-9, then optional white
  * space. Anything else (empty text, signs, points, other characters) is a failure
- * (VN_E_DECIMAL) that stores 0 into dst. src may equal dst. Returns VN_OK or VN_FAIL. */
+ * (VN_E_DECIMAL) that stores 0 into dst. A value beyond VN_MAX_BITS fails (VN_E_TOOBIG) and
+ * keeps dst. src may equal dst. Returns VN_OK or VN_FAIL. */
 VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst);
 
 /* dst = the decimal text of src's number (byte form, digits only, "0" for zero, no sign).
