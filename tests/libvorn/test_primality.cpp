@@ -132,6 +132,25 @@ TEST(Primality, TrialDivisionTableSize) {
     EXPECT_EQ(vorn::readprimes(1000), 1000);
 }
 
+TEST(Primality, TrialDivisionOfLongNumbers) {
+    // Long numbers take another path (a gcd with the product of the table): both must agree.
+    // 7927 is the 1001st prime, just outside the default table; 7919 is the 1000th.
+    vorn::readprimes(1000);
+    mpz_t x;
+    mpz_init(x);
+    for (unsigned long power : {3ul, 30ul, 120000ul}) {
+        for (unsigned long factor : {1ul, 7919ul, 2ul, 3ul}) {
+            mpz_ui_pow_ui(x, 7927, power);
+            mpz_mul_ui(x, x, factor);
+            std::string b((mpz_sizeinbase(x, 2) + 7) / 8, '\0');
+            mpz_export(b.data(), nullptr, -1, 1, 0, 0, x);
+            ASSERT_EQ(vorn::putreg(b, 1), VN_OK);
+            EXPECT_EQ(div_test(1), factor == 1 ? 1 : 0) << "7927^" << power << " * " << factor;
+        }
+    }
+    mpz_clear(x);
+}
+
 TEST(Primality, MersenneProofIsFastAndItsNeighbourIsRejected) {
     mpz_t x;
     mpz_init(x);
