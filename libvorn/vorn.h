@@ -60,12 +60,12 @@ typedef struct VN_STRING {
 #define VN_MAX_BITS (1L << 28)        /* largest number any operation computes: 2^28 bits */
 #define VN_MAX_BYTES (1L << 28)       /* largest byte string VN_PUTREG stores: 256 MiB */
 #define VN_MAX_RANDOM_BITS (1L << 24) /* VN_GENERATERANDOM: 1 .. 2^24 bits */
-#define VN_MIN_PRIME_BITS 2           /* VN_GENERATEPRIME: 2 .. 8192 bits */
-#define VN_MAX_PRIME_BITS 8192
-#define VN_MIN_RSA_BITS 32            /* VN_GENERATERSAKEYS: 32 .. 16384 bits */
-#define VN_MAX_RSA_BITS 16384
-#define VN_MIN_BBS_BITS 16            /* VN_INITBBS: 16 .. 16384 bits */
-#define VN_MAX_BBS_BITS 16384
+#define VN_MIN_PRIME_BITS 2           /* VN_GENERATEPRIME: 2 .. 4096 bits (seconds at the top) */
+#define VN_MAX_PRIME_BITS 4096
+#define VN_MIN_RSA_BITS 32            /* VN_GENERATERSAKEYS: 32 .. 8192 bits */
+#define VN_MAX_RSA_BITS 8192
+#define VN_MIN_BBS_BITS 16            /* VN_INITBBS: 16 .. 8192 bits */
+#define VN_MAX_BBS_BITS 8192
 #define VN_MAX_GENERATE_BYTES (1L << 24) /* bit generators: 1 .. 16 MiB a call */
 #define VN_MAX_ROUNDS 1000            /* test rounds are clamped to 1 .. 1000 */
 

@@ -419,9 +419,9 @@ class KeysAndCiphers(unittest.TestCase):
         # (label, answers, expected message)
         cases = [
             ("Generate prime number", ["<cancel>", ""],
-             "The length of the prime must be from 2 to 8192 bits, not 0."),
+             "The length of the prime must be from 2 to 4096 bits, not 0."),
             ("Generate prime number", ["2000", ""],
-             "The length of the prime must be from 2 to 8192 bits, not 16000."),
+             "The length of the prime must be from 2 to 4096 bits, not 16000."),
             ("Generate random number", ["<cancel>"],
              "The length of the random number must be from 1 to 16777216 bits, not 0."),
             ("Generate random number", ["-4"],
@@ -429,13 +429,13 @@ class KeysAndCiphers(unittest.TestCase):
             ("Generate RSA random number", ["<cancel>", ""],
              "The length of the random number must be from 1 to 16777216 bytes, not 0."),
             ("Generate RSA random number", ["", "16"],
-             "The length of the RSA modulus must be from 32 to 16384 bits, not 16."),
+             "The length of the RSA modulus must be from 32 to 8192 bits, not 16."),
             ("Generate BBS random number", ["", "<cancel>"],
-             "The length of the BBS modulus must be from 16 to 16384 bits, not 0."),
+             "The length of the BBS modulus must be from 16 to 8192 bits, not 0."),
             ("Generate RSA public key", ["<cancel>"],
-             "The length of the RSA modulus must be from 32 to 16384 bits, not 0."),
+             "The length of the RSA modulus must be from 32 to 8192 bits, not 0."),
             ("RSA encrypt/decrypt data", ["99999"],
-             "The length of the RSA modulus must be from 32 to 16384 bits, not 99999."),
+             "The length of the RSA modulus must be from 32 to 8192 bits, not 99999."),
         ]
         for label, answers, message in cases:
             with self.subTest(label=label, answers=answers):
