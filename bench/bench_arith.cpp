@@ -13,27 +13,10 @@
 #include <vector>
 #include <vorn.hpp>
 
+#include "bench_pairs.h"
+
 namespace {
 
-// Seconds per call of every repetition, by benchmark name.
-std::map<std::string, std::vector<double>> g_runs;
-
-template <typename F>
-void timed(benchmark::State &state, const std::string &name, F &&call) {
-    auto start = std::chrono::steady_clock::now();
-    int64_t n = 0;
-    for (auto _ : state) {
-        call();
-        ++n;
-    }
-    std::chrono::duration<double> t = std::chrono::steady_clock::now() - start;
-    if (n) g_runs[name].push_back(t.count() / static_cast<double>(n));
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 void check(int32_t rc) {
     if (rc != VN_OK) {
@@ -76,7 +59,7 @@ void LibAdd256(benchmark::State &state) {
     load(a, 1);
     load(b, 2);
     int32_t x = 1, y = 2, d = 3;
-    timed(state, "add_256/vorn", [&] { benchmark::DoNotOptimize(VN_ADD(&x, &y, &d)); });
+    bench::timed(state, bench::Clock::Wall, "add_256/vorn", [&] { benchmark::DoNotOptimize(VN_ADD(&x, &y, &d)); });
     mpz_clears(a, b, nullptr);
 }
 
@@ -85,7 +68,7 @@ void GmpAdd256(benchmark::State &state) {
     mpz_inits(a, b, c, nullptr);
     mpz_urandomb(a, operands().rs, 256);
     mpz_urandomb(b, operands().rs, 256);
-    timed(state, "add_256/gmp", [&] {
+    bench::timed(state, bench::Clock::Wall, "add_256/gmp", [&] {
         mpz_add(c, a, b);
         benchmark::ClobberMemory();
     });
@@ -110,7 +93,7 @@ void LibMulMillionDigits(benchmark::State &state) {
     random_digits(b, 1000000);
     load(a, 1);
     load(b, 2);
-    timed(state, "mul_1M_digits/vorn", [&] { check(vorn::mul(1, 2, 3)); });
+    bench::timed(state, bench::Clock::Wall, "mul_1M_digits/vorn", [&] { check(vorn::mul(1, 2, 3)); });
     mpz_clears(a, b, nullptr);
 }
 
@@ -119,7 +102,7 @@ void GmpMulMillionDigits(benchmark::State &state) {
     mpz_inits(a, b, c, nullptr);
     random_digits(a, 1000000);
     random_digits(b, 1000000);
-    timed(state, "mul_1M_digits/gmp", [&] { mpz_mul(c, a, b); });
+    bench::timed(state, bench::Clock::Wall, "mul_1M_digits/gmp", [&] { mpz_mul(c, a, b); });
     mpz_clears(a, b, c, nullptr);
 }
 
@@ -136,7 +119,7 @@ void LibPowmod2048(benchmark::State &state) {
     load(a, 1);
     load(e, 2);
     load(m, 3);
-    timed(state, "powmod_2048/vorn", [&] { check(vorn::powmod(1, 2, 3, 4)); });
+    bench::timed(state, bench::Clock::Wall, "powmod_2048/vorn", [&] { check(vorn::powmod(1, 2, 3, 4)); });
     mpz_clears(a, e, m, nullptr);
 }
 
@@ -148,7 +131,7 @@ void GmpPowmod2048(benchmark::State &state) {
     mpz_setbit(m, 0);
     mpz_urandomm(a, operands().rs, m);
     mpz_urandomb(e, operands().rs, 2048);
-    timed(state, "powmod_2048/gmp", [&] { mpz_powm(r, a, e, m); });
+    bench::timed(state, bench::Clock::Wall, "powmod_2048/gmp", [&] { mpz_powm(r, a, e, m); });
     mpz_clears(a, e, m, r, nullptr);
 }
 
@@ -161,7 +144,7 @@ void LibHuge2Dec(benchmark::State &state) {
     mpz_init(x);
     big_power(x);
     load(x, 1);
-    timed(state, "huge2dec_3^1e7/vorn", [&] { check(vorn::huge2dec(1, 2)); });
+    bench::timed(state, bench::Clock::Wall, "huge2dec_3^1e7/vorn", [&] { check(vorn::huge2dec(1, 2)); });
     mpz_clear(x);
 }
 
@@ -170,7 +153,7 @@ void GmpGetStr(benchmark::State &state) {
     mpz_init(x);
     big_power(x);
     std::string buf(mpz_sizeinbase(x, 10) + 2, '\0');
-    timed(state, "huge2dec_3^1e7/gmp", [&] { mpz_get_str(buf.data(), 10, x); });
+    bench::timed(state, bench::Clock::Wall, "huge2dec_3^1e7/gmp", [&] { mpz_get_str(buf.data(), 10, x); });
     mpz_clear(x);
 }
 
@@ -181,7 +164,7 @@ void LibDec2Huge(benchmark::State &state) {
     char *text = mpz_get_str(nullptr, 10, x);
     check(vorn::putreg(text, 1));
     free(text);
-    timed(state, "dec2huge_3^1e7/vorn", [&] { check(vorn::dec2huge(1, 2)); });
+    bench::timed(state, bench::Clock::Wall, "dec2huge_3^1e7/vorn", [&] { check(vorn::dec2huge(1, 2)); });
     mpz_clear(x);
 }
 
@@ -190,7 +173,7 @@ void GmpSetStr(benchmark::State &state) {
     mpz_inits(x, y, nullptr);
     big_power(x);
     char *text = mpz_get_str(nullptr, 10, x);
-    timed(state, "dec2huge_3^1e7/gmp", [&] { mpz_set_str(y, text, 10); });
+    bench::timed(state, bench::Clock::Wall, "dec2huge_3^1e7/gmp", [&] { mpz_set_str(y, text, 10); });
     free(text);
     mpz_clears(x, y, nullptr);
 }
@@ -208,12 +191,7 @@ BENCHMARK(GmpGetStr)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecon
 BENCHMARK(LibDec2Huge)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(GmpSetStr)->Repetitions(5)->Iterations(3)->Unit(benchmark::kMillisecond);
 
-struct Target {
-    const char *lib, *peer;
-    double limit;
-};
-
-const Target kTargets[] = {
+const bench::Pair kPairs[] = {
     {"add_256/vorn", "add_256/gmp", 10.0},
     {"mul_1M_digits/vorn", "mul_1M_digits/gmp", 1.15},
     {"powmod_2048/vorn", "powmod_2048/gmp", 1.15},
@@ -221,23 +199,8 @@ const Target kTargets[] = {
     {"dec2huge_3^1e7/vorn", "dec2huge_3^1e7/gmp", 1.25},
 };
 
-void print_table() {
-    std::printf("\n%-22s %-22s %14s %14s %7s %7s %s\n", "library", "peer", "lib s/call", "peer s/call",
-                "ratio", "target", "met");
-    for (const Target &t : kTargets) {
-        if (!g_runs.count(t.lib) || !g_runs.count(t.peer)) continue;
-        double a = median(g_runs[t.lib]), b = median(g_runs[t.peer]);
-        std::printf("%-22s %-22s %14.9f %14.9f %7.3f %7.2f %s\n", t.lib, t.peer, a, b, a / b, t.limit,
-                    a / b <= t.limit ? "yes" : "NO");
-    }
-}
+void report() { bench::print_pairs(kPairs); }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    print_table();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::run(argc, argv, report); }

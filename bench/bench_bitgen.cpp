@@ -13,35 +13,24 @@
 #include <vector>
 #include <vorn.hpp>
 
+#include "bench_pairs.h"
+
 namespace {
 
-// Bytes per second of every repetition, by benchmark name.
-std::map<std::string, std::vector<double>> g_rates;
-
-// This thread's CPU time: on a shared, busy machine wall-clock rates swing with the load,
-// while both sides of a pair use the same CPU seconds for the same work.
-double cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+// Bytes each benchmark makes per iteration, by name, for its rate.
+std::map<std::string, int64_t> g_bytes;
 
 template <typename F>
 void timed(benchmark::State &state, const std::string &name, int64_t bytes_per_iteration, F &&call) {
-    double start = cpu_seconds();
-    int64_t n = 0;
-    for (auto _ : state) {
-        call();
-        ++n;
-    }
-    double t = cpu_seconds() - start;
-    if (n) g_rates[name].push_back(static_cast<double>(bytes_per_iteration * n) / t);
-    state.SetBytesProcessed(bytes_per_iteration * n);
+    g_bytes[name] = bytes_per_iteration;
+    bench::timed(state, bench::Clock::ThreadCpu, name, call);
+    state.SetBytesProcessed(bytes_per_iteration * state.iterations());
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+// Median bytes per CPU second of a name, 0 when it did not run.
+double rate(const std::string &name) {
+    double t = bench::median(name);
+    return t > 0 ? static_cast<double>(g_bytes[name]) / t : 0;
 }
 
 // Registers: 1 modulus, 2 state, 3 output, 4 exponent. One BBS modulus and seed per size,
@@ -136,15 +125,15 @@ void print_table() {
     std::printf("\n%-24s %-20s %10s %10s %9s %7s %s\n", "library", "peer", "lib MB/s", "peer MB/s",
                 "speed-up", "target", "met");
     for (const Target &t : kTargets) {
-        if (!g_rates.count(t.lib)) continue;
-        double a = median(g_rates[t.lib]) / 1e6;
+        double a = rate(t.lib) / 1e6;
+        if (a == 0) continue;
         if (t.peer == nullptr) {
             std::printf("%-24s %-20s %10.2f %10s %9s %7.1f %s\n", t.lib, "-", a, "-", "-", t.limit,
                         a >= t.limit ? "yes (MB/s)" : "NO (MB/s)");
             continue;
         }
-        if (!g_rates.count(t.peer)) continue;
-        double b = median(g_rates[t.peer]) / 1e6;
+        double b = rate(t.peer) / 1e6;
+        if (b == 0) continue;
         std::printf("%-24s %-20s %10.2f %10.2f %9.2f %7.1f %s\n", t.lib, t.peer, a, b, a / b, t.limit,
                     a / b >= t.limit ? "yes" : "NO");
     }
@@ -152,10 +141,4 @@ void print_table() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    print_table();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::run(argc, argv, print_table); }

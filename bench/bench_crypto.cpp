@@ -13,44 +13,21 @@
 #include <vector>
 #include <vorn.hpp>
 
+#include "bench_pairs.h"
+
 namespace {
 
-// CPU seconds per call of every repetition, by benchmark name. CPU time rather than wall
-// time: on a shared machine the wall clock swings with the load of other processes.
-std::map<std::string, std::vector<double>> g_runs;
-
-double cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-template <typename F>
-void timed(benchmark::State &state, const std::string &name, F &&call) {
-    double start = cpu_seconds();
-    int64_t n = 0;
-    for (auto _ : state) {
-        call();
-        ++n;
-    }
-    if (n) g_runs[name].push_back((cpu_seconds() - start) / static_cast<double>(n));
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // ---- RSA keys ------------------------------------------------------------------------
 
 void VornRsaKeys2048(benchmark::State &state) {
-    timed(state, "rsa_keys_2048/vorn", [] {
+    bench::timed(state, bench::Clock::ThreadCpu, "rsa_keys_2048/vorn", [] {
         if (vorn::generate_rsa_keys(2048, 5, 1, 2, 3) != VN_OK) std::abort();
     });
 }
 
 void OpensslRsaKeys2048(benchmark::State &state) {
-    timed(state, "rsa_keys_2048/openssl", [] {
+    bench::timed(state, bench::Clock::ThreadCpu, "rsa_keys_2048/openssl", [] {
         EVP_PKEY *key = EVP_RSA_gen(2048);
         if (key == nullptr) std::abort();
         EVP_PKEY_free(key);
@@ -77,7 +54,7 @@ void vorn_aes_cbc(benchmark::State &state, int key_len, const char *name) {
     vorn::putreg(message_16k(), 1);
     vorn::putreg(key_bytes.substr(0, static_cast<size_t>(key_len)), 2);
     vorn::putreg(iv_bytes, 3);
-    timed(state, name, [] {
+    bench::timed(state, bench::Clock::ThreadCpu, name, [] {
         if (vorn::encrypt_aes_cbc(1, 2, 3, 4) != 0) std::abort();
     });
     state.SetBytesProcessed(state.iterations() * 16384);
@@ -90,7 +67,7 @@ void openssl_aes_cbc(benchmark::State &state, int key_len, const char *name) {
     std::vector<unsigned char> out(m.size() + 16);
     auto *key = reinterpret_cast<const unsigned char *>(key_bytes.data());
     auto *iv = reinterpret_cast<const unsigned char *>(iv_bytes.data());
-    timed(state, name, [&] {
+    bench::timed(state, bench::Clock::ThreadCpu, name, [&] {
         int n1 = 0, n2 = 0;
         if (EVP_EncryptInit_ex2(ctx, cipher, key, iv, nullptr) != 1 ||
             EVP_EncryptUpdate(ctx, out.data(), &n1, reinterpret_cast<const unsigned char *>(m.data()),
@@ -111,7 +88,7 @@ void OpensslAes256Cbc16k(benchmark::State &state) { openssl_aes_cbc(state, 32, "
 
 void VornSha256_16k(benchmark::State &state) {
     vorn::putreg(message_16k(), 1);
-    timed(state, "sha256_16k/vorn", [] {
+    bench::timed(state, bench::Clock::ThreadCpu, "sha256_16k/vorn", [] {
         if (vorn::hash_sha256(1, 5) != VN_OK) std::abort();
     });
     state.SetBytesProcessed(state.iterations() * 16384);
@@ -122,7 +99,7 @@ void OpensslSha256_16k(benchmark::State &state) {
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
     const std::string &m = message_16k();
     unsigned char digest[32];
-    timed(state, "sha256_16k/openssl", [&] {
+    bench::timed(state, bench::Clock::ThreadCpu, "sha256_16k/openssl", [&] {
         unsigned len = 0;
         if (EVP_DigestInit_ex2(ctx, md, nullptr) != 1 || EVP_DigestUpdate(ctx, m.data(), m.size()) != 1 ||
             EVP_DigestFinal_ex(ctx, digest, &len) != 1)
@@ -142,36 +119,18 @@ BENCHMARK(OpensslAes256Cbc16k)->Iterations(20000)->Repetitions(5);
 BENCHMARK(VornSha256_16k)->Iterations(10000)->Repetitions(5);
 BENCHMARK(OpensslSha256_16k)->Iterations(10000)->Repetitions(5);
 
-struct Target {
-    const char *lib, *peer;
-    double limit;  // largest ratio library time / peer time
-};
-
-const Target kTargets[] = {
+const bench::Pair kPairs[] = {
     {"rsa_keys_2048/vorn", "rsa_keys_2048/openssl", 1.0},
     {"aes_128_cbc_16k/vorn", "aes_128_cbc_16k/openssl", 1.25},  // at least 0.8 x the speed
     {"aes_256_cbc_16k/vorn", "aes_256_cbc_16k/openssl", 1.25},
     {"sha256_16k/vorn", "sha256_16k/openssl", 1.25},
 };
 
-void print_table() {
-    std::printf("\n%-24s %-26s %12s %12s %7s %7s %s\n", "library", "peer", "lib s/call", "peer s/call",
-                "ratio", "target", "met");
-    for (const Target &t : kTargets) {
-        if (!g_runs.count(t.lib) || !g_runs.count(t.peer)) continue;
-        double a = median(g_runs[t.lib]), b = median(g_runs[t.peer]);
-        std::printf("%-24s %-26s %12.7f %12.7f %7.3f %7.2f %s\n", t.lib, t.peer, a, b, a / b, t.limit,
-                    a / b <= t.limit ? "yes" : "NO");
-    }
+void report() {
+    bench::print_pairs(kPairs);
     std::printf("(ratio = library time / peer time; a speed of at least 0.8 x the peer is a time ratio of at most 1.25)\n");
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    print_table();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::run(argc, argv, report); }

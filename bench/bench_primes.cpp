@@ -15,32 +15,15 @@
 #include <vector>
 #include <vorn.hpp>
 
+#include "bench_pairs.h"
+
 namespace {
 
-// Seconds per call of every repetition, by benchmark name.
-std::map<std::string, std::vector<double>> g_runs;
-
-template <typename F>
-void timed(benchmark::State &state, const std::string &name, F &&call) {
-    auto start = std::chrono::steady_clock::now();
-    int64_t n = 0;
-    for (auto _ : state) {
-        call();
-        ++n;
-    }
-    std::chrono::duration<double> t = std::chrono::steady_clock::now() - start;
-    if (n) g_runs[name].push_back(t.count() / static_cast<double>(n));
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // ---- random primes -------------------------------------------------------------------
 
 void LibGeneratePrime1024(benchmark::State &state) {
-    timed(state, "generate_prime_1024/vorn", [] {
+    bench::timed(state, bench::Clock::Wall, "generate_prime_1024/vorn", [] {
         if (vorn::generate_prime(1024, 5, 1) != VN_OK) std::abort();
     });
 }
@@ -48,7 +31,7 @@ void LibGeneratePrime1024(benchmark::State &state) {
 void OpensslGeneratePrime1024(benchmark::State &state) {
     BIGNUM *p = BN_new();
     BN_CTX *ctx = BN_CTX_new();
-    timed(state, "generate_prime_1024/openssl", [&] {
+    bench::timed(state, bench::Clock::Wall, "generate_prime_1024/openssl", [&] {
         if (!BN_generate_prime_ex2(p, 1024, 0, nullptr, nullptr, nullptr, ctx)) std::abort();
     });
     BN_CTX_free(ctx);
@@ -61,7 +44,7 @@ void GmpNextprime1024(benchmark::State &state) {
     gmp_randstate_t rs;
     gmp_randinit_default(rs);
     gmp_randseed_ui(rs, 12345);
-    timed(state, "generate_prime_1024/gmp_nextprime", [&] {
+    bench::timed(state, bench::Clock::Wall, "generate_prime_1024/gmp_nextprime", [&] {
         mpz_urandomb(x, rs, 1024);
         mpz_setbit(x, 1023);
         mpz_nextprime(x, x);
@@ -100,7 +83,7 @@ void LibProve(benchmark::State &state) {
     mpz_init(p);
     random_prime(p, digits, digits);
     load(p, 1);
-    timed(state, "prove_" + std::to_string(digits) + "_digits/vorn", [] {
+    bench::timed(state, bench::Clock::Wall, "prove_" + std::to_string(digits) + "_digits/vorn", [] {
         if (vorn::is_prime_slow(1) != 1) std::abort();
     });
     mpz_clear(p);
@@ -114,7 +97,7 @@ void PariIsprime(benchmark::State &state) {
     char *hex = mpz_get_str(nullptr, 16, p);
     std::string text = std::string("0x") + hex;
     free(hex);
-    timed(state, "prove_" + std::to_string(digits) + "_digits/pari_isprime", [&] {
+    bench::timed(state, bench::Clock::Wall, "prove_" + std::to_string(digits) + "_digits/pari_isprime", [&] {
         pari_sp top = avma;
         if (!isprime(gp_read_str(text.c_str()))) std::abort();
         set_avma(top);
@@ -130,7 +113,7 @@ void LibProveMersenne2203(benchmark::State &state) {
     load(p, 1);
     mpz_add_ui(p, p, 2);
     load(p, 2);
-    timed(state, "prove_2^2203-1/vorn", [] {
+    bench::timed(state, bench::Clock::Wall, "prove_2^2203-1/vorn", [] {
         if (vorn::is_prime_slow(1) != 1 || vorn::is_prime_slow(2) != 0) std::abort();
     });
     mpz_clear(p);
@@ -144,34 +127,17 @@ BENCHMARK(LibGeneratePrime1024)->Iterations(60)->Repetitions(5)->Unit(benchmark:
 BENCHMARK(OpensslGeneratePrime1024)->Iterations(60)->Repetitions(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(GmpNextprime1024)->Iterations(60)->Repetitions(5)->Unit(benchmark::kMillisecond);
 
-struct Target {
-    const char *lib, *peer;
-    double limit;
-};
-
-const Target kTargets[] = {
+const bench::Pair kPairs[] = {
     {"generate_prime_1024/vorn", "generate_prime_1024/openssl", 0.6},
     {"generate_prime_1024/vorn", "generate_prime_1024/gmp_nextprime", 0.0},
     {"prove_300_digits/vorn", "prove_300_digits/pari_isprime", 1.0},
     {"prove_500_digits/vorn", "prove_500_digits/pari_isprime", 1.0},
 };
 
-void print_table() {
-    if (g_runs.count("prove_2^2203-1/vorn"))
-        std::printf("\nprove 2^2203-1 and reject 2^2203+1: %.6f s (target: well inside 1 s)\n",
-                    median(g_runs["prove_2^2203-1/vorn"]));
-    std::printf("\n%-34s %-38s %12s %12s %7s %7s %s\n", "library", "peer", "lib s/call",
-                "peer s/call", "ratio", "target", "met");
-    for (const Target &t : kTargets) {
-        if (!g_runs.count(t.lib) || !g_runs.count(t.peer)) continue;
-        double a = median(g_runs[t.lib]), b = median(g_runs[t.peer]);
-        if (t.limit > 0)
-            std::printf("%-34s %-38s %12.6f %12.6f %7.3f %7.2f %s\n", t.lib, t.peer, a, b, a / b,
-                        t.limit, a / b <= t.limit ? "yes" : "NO");
-        else
-            std::printf("%-34s %-38s %12.6f %12.6f %7.3f %7s %s\n", t.lib, t.peer, a, b, a / b,
-                        "-", "(reference)");
-    }
+void report() {
+    if (double t = bench::median("prove_2^2203-1/vorn"))
+        std::printf("\nprove 2^2203-1 and reject 2^2203+1: %.6f s (target: well inside 1 s)\n", t);
+    bench::print_pairs(kPairs);
 }
 
 }  // namespace
@@ -182,9 +148,5 @@ int main(int argc, char **argv) {
     pari_init_opts(size_t{16} << 20, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
     paristack_setsize(size_t{16} << 20, size_t{1} << 30);
     DEBUGMEM = 0;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    print_table();
-    return 0;
+    return bench::run(argc, argv, report);
 }
