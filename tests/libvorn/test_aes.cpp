@@ -14,19 +14,11 @@
 
 namespace {
 
+using crypto_test::hex;
+
 std::string unhex(const std::string &h) {
     std::string out;
     for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-std::string hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
     return out;
 }
 

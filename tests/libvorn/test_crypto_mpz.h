@@ -76,4 +76,15 @@ inline uint64_t test_seed(const char *test_name) {
     return seed;
 }
 
+// Lower-case hexadecimal of bytes, first byte first.
+inline std::string hex(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
 }  // namespace crypto_test

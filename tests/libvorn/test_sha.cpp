@@ -12,15 +12,7 @@
 
 namespace {
 
-std::string hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
+using crypto_test::hex;
 
 std::string sha256_of(const std::string &message) {
     vorn::putreg(message, 20);
