@@ -136,6 +136,44 @@ TEST(BitGenerators, LongRunsMatchTheReference) {
     }
 }
 
+TEST(BitGenerators, LongRsaRunsOnTwoLimbModuliMatchTheReference) {
+    // The two-limb Montgomery code keeps values that need not be below n and corrects
+    // overflows past 2^128: long runs with moduli at the edges of 65 to 128 bits, and a
+    // modulus with a square factor, whose powers can reach 0.
+    std::mt19937_64 rng(crypto_test::test_seed("BitGenerators.LongRsaRunsOnTwoLimbModuli"));
+    std::vector<Z> moduli;
+    for (unsigned b : {65, 96, 126, 127, 128}) {
+        Z n = crypto_test::random_below_pow2(rng, b);
+        mpz_setbit(n, b - 1);
+        mpz_setbit(n, 0);
+        moduli.push_back(n);
+    }
+    for (unsigned long below : {1ul, 159ul}) {
+        Z n;  // 2^128 - 1, 2^128 - 159
+        mpz_set_ui(n, 0);
+        mpz_setbit(n, 128);
+        mpz_sub_ui(n, n, below);
+        moduli.push_back(n);
+    }
+    for (unsigned b : {64, 126, 127}) {
+        Z n;  // 2^b + 1
+        mpz_set_ui(n, 1);
+        mpz_setbit(n, b);
+        moduli.push_back(n);
+    }
+    Z cube;  // 3^80, of 127 bits: the state 3 goes to 0 in one step
+    mpz_ui_pow_ui(cube, 3, 80);
+    moduli.push_back(cube);
+    for (Z &n : moduli) {
+        Z s;
+        do mpz_mod(s, crypto_test::random_below_pow2(rng, bits(n) + 8), n);
+        while (mpz_cmp_ui(s.v, 1) <= 0);
+        for (unsigned long e : {3ul, 65537ul}) expect_matches_reference(rsa, n, s, e, 3000);
+    }
+    Z three(3);
+    expect_matches_reference(rsa, cube, three, 65537, 100);
+}
+
 TEST(BitGenerators, ConsecutiveCallsContinueOneSequence) {
     // With j dividing 8 * 500 no bits are dropped between calls: two calls of 500 bytes are
     // exactly one of 1000. Otherwise the second call starts from the state the first left.
