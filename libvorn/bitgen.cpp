@@ -2,12 +2,12 @@
 //
 // Both generators spend nearly all their time in modular squarings, one after the other, so
 // the arithmetic is chosen by modulus size and step. The RSA step's many squarings run in
-// Montgomery form (straight-line 128-bit code up to two limbs, with the squaring in x86-64
-// assembly where mulx is there, GMP's mpn layer with a word-by-word reduction beyond),
-// converted out once a step. BBS squares once a step, and a
-// conversion out of Montgomery form every step would cost as much as the squaring, so it
-// squares plainly: by a precomputed reciprocal up to 128 bits, with mpn_sqr and
-// mpn_tdiv_qr beyond; only moduli below 2^64 keep one-word Montgomery code.
+// Montgomery form (straight-line 128-bit code up to two limbs, in x86-64 assembly where mulx
+// is there, GMP's mpn layer with a word-by-word reduction beyond), converted out once a
+// step. BBS squares once a step, and a conversion out of Montgomery form every step would
+// cost as much as the squaring, so it squares plainly: by a precomputed reciprocal up to 128
+// bits, with mpn_sqr and mpn_tdiv_qr beyond; only moduli below 2^64 keep one-word Montgomery
+// code.
 #include <cstring>
 #include <new>
 #include <vector>
@@ -144,22 +144,75 @@ struct TwoLimbs {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define VN_HAVE_MULX_SQUARE 1
-// TwoLimbs with the squaring written out in x86-64 assembly around mulx (BMI2), for machines
-// that have it: the compiler's code for the 128-bit arithmetic above spills and shuffles so
-// much that it runs at about half the speed the dependent multiplications allow. The value
-// is kept as any 128-bit representative, not necessarily below n, which TwoLimbs::multiply
-// and TwoLimbs::reduce accept; only the conversion out of Montgomery form reduces fully.
+// TwoLimbs with the squaring and the multiplication written out in x86-64 assembly around
+// mulx (BMI2), for machines that have it: the compiler's code for the 128-bit arithmetic
+// above spills and shuffles so much that it runs at about half the speed the dependent
+// multiplications allow. The value is kept as any 128-bit representative, not necessarily
+// below n, which TwoLimbs::reduce accepts; only the conversion out of Montgomery form
+// reduces fully.
 //
-// For a < 2^128, T = a^2 and q = T * ninv mod 2^128, (T + q*n) / 2^128 is below 2^128 + n,
-// and an overflow past 2^128 is fixed by adding m = 2^128 - n modulo 2^128. The steps:
-//  - the square T = t3:t2:t1:t0 from three products;
-//  - q0 = t0*i0 mod 2^64, q1 = hi(t0*i0) + t0*i1 + t1*i0 mod 2^64;
-//  - the terms of q0*n are added at once. Of q1*n, the low word of q1*n0 is not needed: it
-//    brings column 1 to 0 mod 2^64, so it carries exactly when the rest of the column is
-//    nonzero; that carry and any early overflow (then adding m) are settled before q1 is
-//    known;
-//  - what depends on q1 is q1*n1 + hi(q1*n0), added both to the early sum and to the early
-//    sum plus m, the carry of the first picking which one stands.
+// For a, b < 2^128, T = a*b = t3:t2:t1:t0 and q = T * ninv mod 2^128, (T + q*n) / 2^128 is
+// below 2^128 + n, and an overflow past 2^128 is fixed by adding m = 2^128 - n modulo 2^128.
+// With q = q1:q0 (q0 = t0*i0 mod 2^64, q1 = hi(t0*i0) + t0*i1 + t1*i0 mod 2^64) the result
+// is t3:t2 + hi(q0*n1) + q1*n1 + hi(q1*n0) + the carry out of column 1. Column 0 carries
+// exactly when t0 is nonzero, and column 1 (t1, hi(q0*n0), lo(q0*n1), lo(q1*n0) and that
+// carry) sums to a multiple of 2^64, so lo(q1*n0) is not needed: the column carries
+// ceil((t1 + carry + hi(q0*n0) + lo(q0*n1)) / 2^64), which is summed with the terms of q0
+// before q1 is known. What depends on q1 is q1*n1 + hi(q1*n0) (below 2^128), added both to
+// that early sum and to the early sum plus m; a carry out of either addition picks the
+// second.
+#define VN_TWO_LIMB_REDUCTION                       \
+    /* q0 in u, q1 in v */                          \
+    "movq %[t0], %%rdx\n\t"                         \
+    "mulx %[i0], %[u], %[v]\n\t"                    \
+    "movq %[t0], %[w]\n\t"                          \
+    "imulq %[i1], %[w]\n\t"                         \
+    "addq %[w], %[v]\n\t"                           \
+    "movq %[t1], %[w]\n\t"                          \
+    "imulq %[i0], %[w]\n\t"                         \
+    "addq %[w], %[v]\n\t"                           \
+    /* y1:y0:t1 = T/2^64 + t1 + (t0 != 0) + 2^64 - 1, for the ceiling of column 1 */ \
+    "negq %[t0]\n\t"                                \
+    "adcq $-1, %[t1]\n\t"                           \
+    "adcq $0, %[y0]\n\t"                            \
+    "adcq $0, %[y1]\n\t"                            \
+    /* c:b = q0*n / 2^64 (hi(q0*n1) + a carry stays below 2^64) */ \
+    "movq %[u], %%rdx\n\t"                          \
+    "mulx %[n0], %[a], %[a]\n\t"                    \
+    "mulx %[n1], %[b], %[c]\n\t"                    \
+    "xorl %k[ce], %k[ce]\n\t"                       \
+    "addq %[a], %[b]\n\t"                           \
+    "adcq $0, %[c]\n\t"                             \
+    /* ce:y1:y0 = the early sum, b:a = it plus m */ \
+    "addq %[b], %[t1]\n\t"                          \
+    "adcq %[c], %[y0]\n\t"                          \
+    "adcq $0, %[y1]\n\t"                            \
+    "adcq $0, %[ce]\n\t"                            \
+    "movq %[y0], %[a]\n\t"                          \
+    "addq %[m0], %[a]\n\t"                          \
+    "movq %[y1], %[b]\n\t"                          \
+    "adcq %[m1], %[b]\n\t"                          \
+    /* t1:t0 = q1*n1 + hi(q1*n0) */                 \
+    "movq %[v], %%rdx\n\t"                          \
+    "mulx %[n0], %[c], %[c]\n\t"                    \
+    "mulx %[n1], %[t0], %[t1]\n\t"                  \
+    "addq %[c], %[t0]\n\t"                          \
+    "adcq $0, %[t1]\n\t"                            \
+    "addq %[t0], %[a]\n\t"                          \
+    "adcq %[t1], %[b]\n\t"                          \
+    "addq %[t0], %[y0]\n\t"                         \
+    "adcq %[t1], %[y1]\n\t"                         \
+    "adcq $0, %[ce]\n\t"                            \
+    "cmovnzq %[a], %[y0]\n\t"                       \
+    "cmovnzq %[b], %[y1]\n\t"
+
+#define VN_TWO_LIMB_OUTPUTS                                                                \
+    [y0] "+&r"(y0), [y1] "+&r"(y1), [t0] "=&r"(t0), [t1] "=&r"(t1), [u] "=&r"(u),          \
+        [v] "=&r"(v), [w] "=&r"(w), [a] "=&r"(a), [b] "=&r"(b), [c] "=&r"(c), [ce] "=&r"(ce)
+#define VN_TWO_LIMB_CONSTANTS                                                              \
+    [n0] "m"(k[0]), [n1] "m"(k[1]), [i0] "m"(k[2]), [i1] "m"(k[3]), [m0] "m"(k[4]),         \
+        [m1] "m"(k[5])
+
 struct TwoLimbsMulx : TwoLimbs {
     u64 k[6];  // n0, n1, i0, i1 (ninv), m0, m1 (2^128 - n)
 
@@ -177,76 +230,48 @@ struct TwoLimbsMulx : TwoLimbs {
         u64 t0, t1, u, v, w, a, b, c, ce;
         asm("movq %[y0], %%rdx\n\t"
             "mulx %[y0], %[t0], %[t1]\n\t"  // y0^2
-            "mulx %[y1], %[u], %[v]\n\t"    // y0*y1
+            "mulx %[y1], %[u], %[v]\n\t"    // y0*y1, doubled below
             "movq %[y1], %%rdx\n\t"
-            "mulx %%rdx, %[y0], %[y1]\n\t"  // y1^2: t2, t3 from here on in y0, y1
+            "mulx %%rdx, %[y0], %[y1]\n\t"  // y1^2
             "addq %[u], %[u]\n\t"
             "adcq %[v], %[v]\n\t"
             "adcq $0, %[y1]\n\t"
             "addq %[u], %[t1]\n\t"
             "adcq %[v], %[y0]\n\t"
+            "adcq $0, %[y1]\n\t"  // T = y1:y0:t1:t0
+            VN_TWO_LIMB_REDUCTION
+            : VN_TWO_LIMB_OUTPUTS
+            : VN_TWO_LIMB_CONSTANTS
+            : "rdx", "cc");
+        y = static_cast<u128>(y1) << 64 | y0;
+    }
+    void multiply() {
+        u64 y0 = static_cast<u64>(y), y1 = static_cast<u64>(y >> 64);
+        u64 b0 = static_cast<u64>(base), b1 = static_cast<u64>(base >> 64);
+        u64 t0, t1, u, v, w, a, b, c, ce;
+        asm("movq %[y0], %%rdx\n\t"
+            "mulx %[b0], %[t0], %[t1]\n\t"
+            "mulx %[b1], %[u], %[v]\n\t"
+            "movq %[y1], %%rdx\n\t"
+            "mulx %[b0], %[a], %[c]\n\t"
+            "mulx %[b1], %[y0], %[y1]\n\t"
+            "addq %[u], %[t1]\n\t"
+            "adcq %[v], %[y0]\n\t"
             "adcq $0, %[y1]\n\t"
-            // q0 in u, q1 in v
-            "movq %[t0], %%rdx\n\t"
-            "mulx %[i0], %[u], %[v]\n\t"
-            "movq %[t0], %[w]\n\t"
-            "imulq %[i1], %[w]\n\t"
-            "addq %[w], %[v]\n\t"
-            "movq %[t1], %[w]\n\t"
-            "imulq %[i0], %[w]\n\t"
-            "addq %[w], %[v]\n\t"
-            // q0*n: column 0 is t0 + lo(q0*n0) = 0 mod 2^64, carrying when t0 is nonzero
-            "movq %[u], %%rdx\n\t"
-            "mulx %[n0], %[a], %[a]\n\t"
-            "mulx %[n1], %[b], %[c]\n\t"
-            "xorl %k[ce], %k[ce]\n\t"
-            "negq %[t0]\n\t"
-            "adcq %[a], %[t1]\n\t"
+            "addq %[a], %[t1]\n\t"
             "adcq %[c], %[y0]\n\t"
-            "adcq $0, %[y1]\n\t"
-            "adcq $0, %[ce]\n\t"
-            "addq %[b], %[t1]\n\t"
-            "adcq $0, %[y0]\n\t"
-            "adcq $0, %[y1]\n\t"
-            "adcq $0, %[ce]\n\t"
-            // the carry lo(q1*n0) will bring out of column 1
-            "negq %[t1]\n\t"
-            "adcq $0, %[y0]\n\t"
-            "adcq $0, %[y1]\n\t"
-            "adcq $0, %[ce]\n\t"
-            // an overflow so far: add m (the rest then cannot overflow)
-            "movq %[y0], %[a]\n\t"
-            "addq %[m0], %[a]\n\t"
-            "movq %[y1], %[b]\n\t"
-            "adcq %[m1], %[b]\n\t"
-            "testq %[ce], %[ce]\n\t"
-            "cmovnzq %[a], %[y0]\n\t"
-            "cmovnzq %[b], %[y1]\n\t"
-            // the same plus m, for an overflow still to come
-            "movq %[y0], %[a]\n\t"
-            "addq %[m0], %[a]\n\t"
-            "movq %[y1], %[b]\n\t"
-            "adcq %[m1], %[b]\n\t"
-            // q1*n1 + hi(q1*n0), below 2^128
-            "movq %[v], %%rdx\n\t"
-            "mulx %[n0], %[c], %[c]\n\t"
-            "mulx %[n1], %[t0], %[u]\n\t"
-            "addq %[c], %[t0]\n\t"
-            "adcq $0, %[u]\n\t"
-            "addq %[t0], %[a]\n\t"
-            "adcq %[u], %[b]\n\t"
-            "addq %[t0], %[y0]\n\t"
-            "adcq %[u], %[y1]\n\t"
-            "cmovcq %[a], %[y0]\n\t"
-            "cmovcq %[b], %[y1]\n\t"
-            : [y0] "+&r"(y0), [y1] "+&r"(y1), [t0] "=&r"(t0), [t1] "=&r"(t1), [u] "=&r"(u),
-              [v] "=&r"(v), [w] "=&r"(w), [a] "=&r"(a), [b] "=&r"(b), [c] "=&r"(c), [ce] "=&r"(ce)
-            : [n0] "m"(k[0]), [n1] "m"(k[1]), [i0] "m"(k[2]), [i1] "m"(k[3]), [m0] "m"(k[4]),
-              [m1] "m"(k[5])
+            "adcq $0, %[y1]\n\t"  // T = y1:y0:t1:t0
+            VN_TWO_LIMB_REDUCTION
+            : VN_TWO_LIMB_OUTPUTS
+            : VN_TWO_LIMB_CONSTANTS, [b0] "rm"(b0), [b1] "rm"(b1)
             : "rdx", "cc");
         y = static_cast<u128>(y1) << 64 | y0;
     }
 };
+
+#undef VN_TWO_LIMB_REDUCTION
+#undef VN_TWO_LIMB_OUTPUTS
+#undef VN_TWO_LIMB_CONSTANTS
 
 bool have_mulx() {
     static const bool yes = __builtin_cpu_supports("bmi2");
