@@ -147,9 +147,8 @@ struct TwoLimbs {
 // TwoLimbs with the squaring and the multiplication written out in x86-64 assembly around
 // mulx (BMI2), for machines that have it: the compiler's code for the 128-bit arithmetic
 // above spills and shuffles so much that it runs at about half the speed the dependent
-// multiplications allow. The value is kept as any 128-bit representative, not necessarily
-// below n, which TwoLimbs::reduce accepts; only the conversion out of Montgomery form
-// reduces fully.
+// multiplications allow. The value is not kept below n, which TwoLimbs::reduce accepts; only
+// the conversion out of Montgomery form reduces fully.
 //
 // For a, b < 2^128, T = a*b = t3:t2:t1:t0 and q = T * ninv mod 2^128, (T + q*n) / 2^128 is
 // below 2^128 + n, and an overflow past 2^128 is fixed by adding m = 2^128 - n modulo 2^128.
@@ -161,7 +160,10 @@ struct TwoLimbs {
 // before q1 is known. What depends on q1 is q1*n1 + hi(q1*n0) (below 2^128), added both to
 // that early sum and to the early sum plus m; a carry out of either addition picks the
 // second.
-#define VN_TWO_LIMB_REDUCTION                       \
+//
+// With Lazy, for n below 2^126, values stay below 2n instead: then T < 4n^2 <= n * 2^128,
+// the result is below 2n again and nothing overflows, so the correction is left out.
+#define VN_TWO_LIMB_EARLY                           \
     /* q0 in u, q1 in v */                          \
     "movq %[t0], %%rdx\n\t"                         \
     "mulx %[i0], %[u], %[v]\n\t"                    \
@@ -183,11 +185,14 @@ struct TwoLimbs {
     "xorl %k[ce], %k[ce]\n\t"                       \
     "addq %[a], %[b]\n\t"                           \
     "adcq $0, %[c]\n\t"                             \
-    /* ce:y1:y0 = the early sum, b:a = it plus m */ \
+    /* ce:y1:y0 = the early sum */                  \
     "addq %[b], %[t1]\n\t"                          \
     "adcq %[c], %[y0]\n\t"                          \
-    "adcq $0, %[y1]\n\t"                            \
+    "adcq $0, %[y1]\n\t"
+
+#define VN_TWO_LIMB_FINISH                          \
     "adcq $0, %[ce]\n\t"                            \
+    /* b:a = the early sum plus m */                \
     "movq %[y0], %[a]\n\t"                          \
     "addq %[m0], %[a]\n\t"                          \
     "movq %[y1], %[b]\n\t"                          \
@@ -206,6 +211,42 @@ struct TwoLimbs {
     "cmovnzq %[a], %[y0]\n\t"                       \
     "cmovnzq %[b], %[y1]\n\t"
 
+#define VN_TWO_LIMB_FINISH_LAZY                     \
+    "movq %[v], %%rdx\n\t"                          \
+    "mulx %[n0], %[c], %[c]\n\t"                    \
+    "mulx %[n1], %[t0], %[t1]\n\t"                  \
+    "addq %[c], %[t0]\n\t"                          \
+    "adcq $0, %[t1]\n\t"                            \
+    "addq %[t0], %[y0]\n\t"                         \
+    "adcq %[t1], %[y1]\n\t"
+
+#define VN_TWO_LIMB_SQUARE                          \
+    "movq %[y0], %%rdx\n\t"                         \
+    "mulx %[y0], %[t0], %[t1]\n\t" /* y0^2 */       \
+    "mulx %[y1], %[u], %[v]\n\t"   /* y0*y1, doubled below */ \
+    "movq %[y1], %%rdx\n\t"                         \
+    "mulx %%rdx, %[y0], %[y1]\n\t" /* y1^2 */       \
+    "addq %[u], %[u]\n\t"                           \
+    "adcq %[v], %[v]\n\t"                           \
+    "adcq $0, %[y1]\n\t"                            \
+    "addq %[u], %[t1]\n\t"                          \
+    "adcq %[v], %[y0]\n\t"                          \
+    "adcq $0, %[y1]\n\t" /* T = y1:y0:t1:t0 */
+
+#define VN_TWO_LIMB_MULTIPLY                        \
+    "movq %[y0], %%rdx\n\t"                         \
+    "mulx %[b0], %[t0], %[t1]\n\t"                  \
+    "mulx %[b1], %[u], %[v]\n\t"                    \
+    "movq %[y1], %%rdx\n\t"                         \
+    "mulx %[b0], %[a], %[c]\n\t"                    \
+    "mulx %[b1], %[y0], %[y1]\n\t"                  \
+    "addq %[u], %[t1]\n\t"                          \
+    "adcq %[v], %[y0]\n\t"                          \
+    "adcq $0, %[y1]\n\t"                            \
+    "addq %[a], %[t1]\n\t"                          \
+    "adcq %[c], %[y0]\n\t"                          \
+    "adcq $0, %[y1]\n\t" /* T = y1:y0:t1:t0 */
+
 #define VN_TWO_LIMB_OUTPUTS                                                                \
     [y0] "+&r"(y0), [y1] "+&r"(y1), [t0] "=&r"(t0), [t1] "=&r"(t1), [u] "=&r"(u),          \
         [v] "=&r"(v), [w] "=&r"(w), [a] "=&r"(a), [b] "=&r"(b), [c] "=&r"(c), [ce] "=&r"(ce)
@@ -213,6 +254,7 @@ struct TwoLimbs {
     [n0] "m"(k[0]), [n1] "m"(k[1]), [i0] "m"(k[2]), [i1] "m"(k[3]), [m0] "m"(k[4]),         \
         [m1] "m"(k[5])
 
+template <bool Lazy>
 struct TwoLimbsMulx : TwoLimbs {
     u64 k[6];  // n0, n1, i0, i1 (ninv), m0, m1 (2^128 - n)
 
@@ -228,48 +270,43 @@ struct TwoLimbsMulx : TwoLimbs {
     void square() {
         u64 y0 = static_cast<u64>(y), y1 = static_cast<u64>(y >> 64);
         u64 t0, t1, u, v, w, a, b, c, ce;
-        asm("movq %[y0], %%rdx\n\t"
-            "mulx %[y0], %[t0], %[t1]\n\t"  // y0^2
-            "mulx %[y1], %[u], %[v]\n\t"    // y0*y1, doubled below
-            "movq %[y1], %%rdx\n\t"
-            "mulx %%rdx, %[y0], %[y1]\n\t"  // y1^2
-            "addq %[u], %[u]\n\t"
-            "adcq %[v], %[v]\n\t"
-            "adcq $0, %[y1]\n\t"
-            "addq %[u], %[t1]\n\t"
-            "adcq %[v], %[y0]\n\t"
-            "adcq $0, %[y1]\n\t"  // T = y1:y0:t1:t0
-            VN_TWO_LIMB_REDUCTION
-            : VN_TWO_LIMB_OUTPUTS
-            : VN_TWO_LIMB_CONSTANTS
-            : "rdx", "cc");
+        if constexpr (Lazy) {
+            asm(VN_TWO_LIMB_SQUARE VN_TWO_LIMB_EARLY VN_TWO_LIMB_FINISH_LAZY
+                : VN_TWO_LIMB_OUTPUTS
+                : VN_TWO_LIMB_CONSTANTS
+                : "rdx", "cc");
+        } else {
+            asm(VN_TWO_LIMB_SQUARE VN_TWO_LIMB_EARLY VN_TWO_LIMB_FINISH
+                : VN_TWO_LIMB_OUTPUTS
+                : VN_TWO_LIMB_CONSTANTS
+                : "rdx", "cc");
+        }
         y = static_cast<u128>(y1) << 64 | y0;
     }
     void multiply() {
         u64 y0 = static_cast<u64>(y), y1 = static_cast<u64>(y >> 64);
         u64 b0 = static_cast<u64>(base), b1 = static_cast<u64>(base >> 64);
         u64 t0, t1, u, v, w, a, b, c, ce;
-        asm("movq %[y0], %%rdx\n\t"
-            "mulx %[b0], %[t0], %[t1]\n\t"
-            "mulx %[b1], %[u], %[v]\n\t"
-            "movq %[y1], %%rdx\n\t"
-            "mulx %[b0], %[a], %[c]\n\t"
-            "mulx %[b1], %[y0], %[y1]\n\t"
-            "addq %[u], %[t1]\n\t"
-            "adcq %[v], %[y0]\n\t"
-            "adcq $0, %[y1]\n\t"
-            "addq %[a], %[t1]\n\t"
-            "adcq %[c], %[y0]\n\t"
-            "adcq $0, %[y1]\n\t"  // T = y1:y0:t1:t0
-            VN_TWO_LIMB_REDUCTION
-            : VN_TWO_LIMB_OUTPUTS
-            : VN_TWO_LIMB_CONSTANTS, [b0] "rm"(b0), [b1] "rm"(b1)
-            : "rdx", "cc");
+        if constexpr (Lazy) {
+            asm(VN_TWO_LIMB_MULTIPLY VN_TWO_LIMB_EARLY VN_TWO_LIMB_FINISH_LAZY
+                : VN_TWO_LIMB_OUTPUTS
+                : VN_TWO_LIMB_CONSTANTS, [b0] "rm"(b0), [b1] "rm"(b1)
+                : "rdx", "cc");
+        } else {
+            asm(VN_TWO_LIMB_MULTIPLY VN_TWO_LIMB_EARLY VN_TWO_LIMB_FINISH
+                : VN_TWO_LIMB_OUTPUTS
+                : VN_TWO_LIMB_CONSTANTS, [b0] "rm"(b0), [b1] "rm"(b1)
+                : "rdx", "cc");
+        }
         y = static_cast<u128>(y1) << 64 | y0;
     }
 };
 
-#undef VN_TWO_LIMB_REDUCTION
+#undef VN_TWO_LIMB_EARLY
+#undef VN_TWO_LIMB_FINISH
+#undef VN_TWO_LIMB_FINISH_LAZY
+#undef VN_TWO_LIMB_SQUARE
+#undef VN_TWO_LIMB_MULTIPLY
 #undef VN_TWO_LIMB_OUTPUTS
 #undef VN_TWO_LIMB_CONSTANTS
 
@@ -449,8 +486,13 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
         to_montgomery(y, 2, x, n);
         eng.y = static_cast<u128>(y[1]) << 64 | y[0];
 #ifdef VN_HAVE_MULX_SQUARE
-        if (have_mulx()) {
-            TwoLimbsMulx fast(eng.n, eng.ninv);
+        if (have_mulx() && (nn >> 126) == 0) {
+            TwoLimbsMulx<true> fast(eng.n, eng.ninv);
+            fast.y = eng.y;
+            run_steps(fast, steps, j, exponent, pack);
+            eng.y = fast.y;
+        } else if (have_mulx()) {
+            TwoLimbsMulx<false> fast(eng.n, eng.ninv);
             fast.y = eng.y;
             run_steps(fast, steps, j, exponent, pack);
             eng.y = fast.y;

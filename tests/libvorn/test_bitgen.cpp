@@ -137,9 +137,9 @@ TEST(BitGenerators, LongRunsMatchTheReference) {
 }
 
 TEST(BitGenerators, LongRsaRunsOnTwoLimbModuliMatchTheReference) {
-    // The two-limb Montgomery code keeps values that need not be below n and corrects
-    // overflows past 2^128: long runs with moduli at the edges of 65 to 128 bits, and a
-    // modulus with a square factor, whose powers can reach 0.
+    // The two-limb Montgomery code keeps values that need not be below n (below 2n up to
+    // 126 bits) and corrects overflows past 2^128: long runs with moduli at the edges of 65
+    // to 128 bits, and a modulus with a square factor, whose powers can reach 0.
     std::mt19937_64 rng(crypto_test::test_seed("BitGenerators.LongRsaRunsOnTwoLimbModuli"));
     std::vector<Z> moduli;
     for (unsigned b : {65, 96, 126, 127, 128}) {
@@ -148,12 +148,14 @@ TEST(BitGenerators, LongRsaRunsOnTwoLimbModuliMatchTheReference) {
         mpz_setbit(n, 0);
         moduli.push_back(n);
     }
-    for (unsigned long below : {1ul, 159ul}) {
-        Z n;  // 2^128 - 1, 2^128 - 159
-        mpz_set_ui(n, 0);
-        mpz_setbit(n, 128);
-        mpz_sub_ui(n, n, below);
-        moduli.push_back(n);
+    for (unsigned b : {126, 128}) {
+        for (unsigned long below : {1ul, 159ul}) {
+            Z n;  // 2^b - 1, 2^b - 159
+            mpz_set_ui(n, 0);
+            mpz_setbit(n, b);
+            mpz_sub_ui(n, n, below);
+            moduli.push_back(n);
+        }
     }
     for (unsigned b : {64, 126, 127}) {
         Z n;  // 2^b + 1
