@@ -143,7 +143,7 @@ struct TwoLimbs {
 };
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VN_HAVE_MULX_SQUARE 1
+#define VN_HAVE_MULX_TWO_LIMBS 1
 // TwoLimbs with the squaring and the multiplication written out in x86-64 assembly around
 // mulx (BMI2), for machines that have it: the compiler's code for the 128-bit arithmetic
 // above spills and shuffles so much that it runs at about half the speed the dependent
@@ -310,6 +310,8 @@ struct TwoLimbsMulx : TwoLimbs {
 #undef VN_TWO_LIMB_OUTPUTS
 #undef VN_TWO_LIMB_CONSTANTS
 
+// mulx belongs to BMI2: the assembler takes it whatever the compiler flags, so the CPU is asked
+// once at run time.
 bool have_mulx() {
     static const bool yes = __builtin_cpu_supports("bmi2");
     return yes;
@@ -485,7 +487,7 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
         u64 y[2];
         to_montgomery(y, 2, x, n);
         eng.y = static_cast<u128>(y[1]) << 64 | y[0];
-#ifdef VN_HAVE_MULX_SQUARE
+#ifdef VN_HAVE_MULX_TWO_LIMBS
         if (have_mulx() && (nn >> 126) == 0) {
             TwoLimbsMulx<true> fast(eng.n, eng.ninv);
             fast.y = eng.y;
