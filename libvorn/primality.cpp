@@ -281,6 +281,16 @@ bool fermat(mpz_srcptr n, int rounds) {
     return passed;
 }
 
+// The Fermat and Rabin-Miller entry points: the small and even cases, then count rounds.
+int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
+    if (!count) return fail(VN_E_ARGUMENT), 0;
+    Register *x = reg(a);
+    if (!x) return 0;
+    mpz_srcptr n = value(*x);
+    int v = trivial_verdict(n);
+    return v >= 0 ? v : test(n, clamp_rounds(*count));
+}
+
 }  // namespace
 }  // namespace vn
 
@@ -359,22 +369,8 @@ VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
     return x && is_proven_prime(value(*x));
 }
 
-VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) {
-    if (!count) return fail(VN_E_ARGUMENT), 0;
-    Register *x = reg(a);
-    if (!x) return 0;
-    mpz_srcptr n = value(*x);
-    int v = trivial_verdict(n);
-    return v >= 0 ? v : fermat(n, clamp_rounds(*count));
-}
+VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return random_base_test(fermat, count, a); }
 
-VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) {
-    if (!count) return fail(VN_E_ARGUMENT), 0;
-    Register *x = reg(a);
-    if (!x) return 0;
-    mpz_srcptr n = value(*x);
-    int v = trivial_verdict(n);
-    return v >= 0 ? v : rabin_miller(n, clamp_rounds(*count));
-}
+VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) { return random_base_test(rabin_miller, count, a); }
 
 }  // extern "C"
