@@ -31,7 +31,7 @@ std::set<std::string> header_functions() {
     // Every declaration in vorn.h reads "VN_API <type> VN_NAME(": the name is the VN_ word
     // right before the first parenthesis after VN_API (the macro's own definition has none).
     // The header sits in libvorn/ of the source tree, three levels above the test data.
-    const std::string header = std::string(VORN_TEST_DATA) + "/../../../libvorn/vorn.h";
+    const std::string header = std::string(VORN_TEST_DATA) + "/../../../libvorn/include/vorn.h";
     std::ifstream in(header);
     EXPECT_TRUE(in) << header;
     std::stringstream text;

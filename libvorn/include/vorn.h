@@ -73,6 +73,16 @@ typedef struct VN_STRING {
 #define VN_OK 0
 #define VN_FAIL (-1)
 
+/* Positive statuses: a call that was refused for a reason its caller can act on. Each
+ * function below says which of these it returns. */
+#define VN_STATUS_NOINVERSE 1  /* VN_MODINV: gcd(a, m) != 1 */
+#define VN_STATUS_LENGTH4 1    /* RSA: byte-form input whose length is not a multiple of 4 */
+#define VN_STATUS_RANGE 2      /* RSA: input not below the modulus */
+#define VN_STATUS_KEYSIZE 1    /* AES: key not 16, 24 or 32 bytes */
+#define VN_STATUS_IVSIZE 2     /* AES-CBC encryption: IV neither empty nor 16 bytes */
+#define VN_STATUS_BLOCKS 2     /* AES decryption: input not whole blocks; one block: not 16 bytes */
+#define VN_STATUS_CIPHERTEXT 3 /* AES decryption: ciphertext too short or its padding bad */
+
 /* ---- Global error codes ------------------------------------------------------------- */
 #define VN_E_NONE 0
 #define VN_E_REGISTER 1    /* register number out of range */
