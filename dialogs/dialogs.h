@@ -135,12 +135,14 @@ int32_t random_between(int32_t a, int32_t b);   // U(a..b), kept within a..b whe
 
 // ---- Numbers and text ----------------------------------------------------------------
 
-// BASIC-style reading: leading blanks, tabs and line feeds skipped; "&H", "&B", "&O"/"&Q",
-// "&" + digits (octal); else optional sign, digits, optional point, optional exponent
-// (E, e, D or d). Stops at the first character that cannot continue the number; 0 when
-// there is no leading number. "&" numbers of up to 32 bits are that bit pattern as a signed
-// 32-bit value (&HFFFFFFFF is -1), longer ones keep their unsigned value. Beyond the double
-// range the value saturates to +-DBL_MAX (no infinities).
+// Reads the number a text starts with. Leading blanks, tabs and line feeds are skipped (a
+// carriage return is not). "&H", "&B", "&O" or "&Q" (either case), and "&" followed by
+// digits, start a hexadecimal, binary or octal number; otherwise an optional sign, digits
+// with an optional point and an optional exponent after E, e, D or d. Reading stops at the
+// first character that cannot continue the number; 0 when there is no leading number. "&"
+// numbers of up to 32 bits are that bit pattern as a signed 32-bit value (&HFFFFFFFF is -1),
+// longer ones keep their unsigned value. Beyond the double range the value saturates to
+// +-DBL_MAX.
 double number_from_text(std::string_view text);
 
 // Rounds to the nearest integer, ties to even, saturating to the 32-bit range.
@@ -148,7 +150,8 @@ int32_t round_to_int32(double value);
 
 // Sign position (blank or "-"), at most 15 significant digits, no trailing zeros after the
 // point, no point for whole numbers, no "0" before the point below 1: 7 -> " 7", 0.25 -> " .25".
-// From 1E+15 up and below 1E-04 the exponent form: " 1E+15", "-1.5E-05". Negative zero is " 0".
+// Never an exponent form: 1E+20 is " 1" and 20 zeros, 1.5E-05 is " .000015". Negative zero
+// is " 0".
 std::string number_to_text(double value);
 
 }  // namespace dlg

@@ -1,6 +1,7 @@
-// Number from text, rounding and number to text, with the BASIC reading rules the programs
-// were written against (not C's strtod/printf rules: "&H" prefixes, D exponents, no leading
-// "0" before the point, a sign position on every number).
+// Number from text, rounding and number to text. The rules are the programs' own and differ
+// from strtod and printf on purpose: "&H", "&B", "&O" and "&" prefixes for other bases, D as
+// well as E before an exponent, no infinities or NaNs read, a sign position on every number
+// written, no "0" before the point and never an exponent form.
 #include "dialogs.h"
 
 #include <cfloat>
@@ -20,9 +21,10 @@ int digit_value(char c) {
     return 99;
 }
 
-// Reads the digits after "&H", "&B", "&O" or "&". As in BASIC, a value that fits in 32 bits
-// is that bit pattern as a signed 32-bit number (&HFFFFFFFF is -1); a longer one cannot be
-// reported as an error here, so it keeps its full unsigned value (no range is enforced).
+// Reads the digits after "&H", "&B", "&O" or "&". A value that fits in 32 bits is that bit
+// pattern as a signed 32-bit number (&HFFFFFFFF is -1), so a typed bit pattern means what it
+// says; a longer one cannot be reported as an error here, so it keeps its full unsigned
+// value (no range is enforced).
 double read_based(std::string_view digits, int base) {
     double value = 0;
     bool fits = true;
@@ -61,8 +63,8 @@ double number_from_text(std::string_view text) {
         }
     }
 
-    // Copy the longest prefix that forms a number into a clean buffer for strtod, with the
-    // BASIC "D" exponent written as "E".
+    // Copy the longest prefix that forms a number into a clean buffer for strtod, with a
+    // "D" exponent written as "E".
     std::string clean;
     size_t p = 0;
     if (p < text.size() && (text[p] == '+' || text[p] == '-')) clean += text[p++];
@@ -82,8 +84,8 @@ double number_from_text(std::string_view text) {
         if (exponent_digits > 0) clean += exponent;  // "1E" alone is the number 1
     }
     double value = std::strtod(clean.c_str(), nullptr);
-    // BASIC stops with an overflow error here; we cannot report one, so the value saturates
-    // to the largest finite number rather than becoming infinity.
+    // No failure can be reported here, so the value saturates to the largest finite number
+    // rather than becoming infinity, which no caller could use.
     if (std::isinf(value)) value = std::copysign(DBL_MAX, value);
     return value;
 }
@@ -102,28 +104,22 @@ std::string number_to_text(double value) {
     if (value == 0) return " 0";  // negative zero too
 
     std::string result = value < 0 ? "-" : " ";
-    // 15 significant digits, rounded to nearest with ties to even by the C library.
+    // 15 significant digits, rounded to nearest with ties to even by the C library; the
+    // rounding may carry into a new leading digit (9.999999999999999 -> 10), which the
+    // exponent then counts.
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
-    std::string mantissa;
+    std::string digits;
     for (char *c = buffer; *c && *c != 'e'; ++c)
-        if (*c != '.') mantissa += *c;
+        if (*c != '.') digits += *c;
     int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
-    while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
-    // Plain notation from 1E-4 up to (not including) 1E15, exponent notation beyond, as
-    // BASIC prints doubles: " 1E+15", " 1.5E-05".
-    if (exponent >= 15 || exponent < -4) {
-        result += mantissa[0];
-        if (mantissa.size() > 1) result += "." + mantissa.substr(1);
-        char tail[16];
-        std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-        return result + tail;
-    }
-    if (exponent < 0) return result + "." + std::string(-exponent - 1, '0') + mantissa;
+    // Plain decimal at every magnitude: zeros fill in between the digits and the point.
+    if (exponent < 0) return result + "." + std::string(size_t(-exponent - 1), '0') + digits;
     size_t whole = static_cast<size_t>(exponent) + 1;
-    if (mantissa.size() <= whole) return result + mantissa + std::string(whole - mantissa.size(), '0');
-    return result + mantissa.substr(0, whole) + "." + mantissa.substr(whole);
+    if (digits.size() <= whole) return result + digits + std::string(whole - digits.size(), '0');
+    return result + digits.substr(0, whole) + "." + digits.substr(whole);
 }
 
 }  // namespace dlg
