@@ -1,5 +1,5 @@
 // The random-data file generators: chunk after chunk of the library's Blum-Blum-Shub or RSA
-// generator output, appended to "BBS.txt" or "RSA.txt" in the current directory.
+// generator output, written to a fresh "BBS.txt" or "RSA.txt" in the current directory.
 #include "testbench.h"
 
 #include <vorn.hpp>
@@ -49,56 +49,83 @@ std::string current_directory() {
     return path;
 }
 
-// Reports a file that could not be handled, with the system's reason, and closes the run.
-void log_file_error(const char *what, const char *name, int error) {
-    log_append(std::string("Cannot ") + what + " " + name + ": " + std::strerror(error));
+// Reports a file that could not be handled and closes the run's part of the log.
+void log_file_error(const char *what, const char *name, const std::string &reason) {
+    log_append(std::string("Cannot ") + what + " " + name + ": " + reason);
     log_append(std::string(27, '-'));
 }
 
-// Removes the file left by an earlier run. Only a regular file is ours to delete: anything
-// else of that name (a directory, a symbolic link, a device, a pipe) stands where the old
-// system kept its hidden and system files, and is left alone.
+// Removes the file an earlier run left, so that a file on disk is always the output of the
+// last run that wrote it, even when this run stops before writing. A symbolic link of that
+// name is removed itself, never its target. A directory, pipe, device or socket is not ours
+// to remove or write: the run stops there.
 bool delete_old_file(const char *name) {
     struct stat info {};
     if (lstat(name, &info) != 0) {
         if (errno == ENOENT) return true;
-        log_file_error("delete", name, errno);
+        log_file_error("delete", name, std::strerror(errno));
         return false;
     }
-    if (!S_ISREG(info.st_mode)) return true;
+    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+        log_file_error("write", name, "not a regular file");
+        return false;
+    }
     if (unlink(name) != 0 && errno != ENOENT) {
-        log_file_error("delete", name, errno);
+        log_file_error("delete", name, std::strerror(errno));
         return false;
     }
     return true;
 }
 
-// Opens, appends and closes around every chunk. Non-blocking, so that a pipe of that name
-// reports a full buffer instead of stopping the program.
-bool append_chunk(const char *name, const std::string &chunk) {
-    int fd = open(name, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        log_file_error("open", name, errno);
-        return false;
+// The output file of one run, created fresh on the first chunk and written only through
+// the descriptor opened then: whatever appears under the name meanwhile (a link, another
+// file) is never followed or written.
+class OutputFile {
+public:
+    explicit OutputFile(const char *name) : name_(name) {}
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+    ~OutputFile() {
+        if (fd_ >= 0) close(fd_);
     }
-    size_t written = 0;
-    while (written < chunk.size()) {
-        ssize_t n = write(fd, chunk.data() + written, chunk.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int error = n < 0 ? errno : EIO;
-            close(fd);
-            log_file_error("write", name, error);
+
+    bool append(const std::string &chunk) {
+        if (fd_ < 0) {
+            fd_ = open(name_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ < 0) {
+                log_file_error("create", name_, std::strerror(errno));
+                return false;
+            }
+        }
+        size_t written = 0;
+        while (written < chunk.size()) {
+            ssize_t n = write(fd_, chunk.data() + written, chunk.size() - written);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                log_file_error("write", name_, std::strerror(n < 0 ? errno : EIO));
+                return false;
+            }
+            written += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // Closes the file; a failure here can still mean lost data.
+    bool finish() {
+        if (fd_ < 0) return true;
+        int result = close(fd_);
+        fd_ = -1;
+        if (result != 0) {
+            log_file_error("write", name_, std::strerror(errno));
             return false;
         }
-        written += static_cast<size_t>(n);
+        return true;
     }
-    if (close(fd) != 0) {
-        log_file_error("write", name, errno);
-        return false;
-    }
-    return true;
-}
+
+private:
+    const char *name_;
+    int fd_ = -1;
+};
 
 // A library call that fails leaves its output registers as they were: whatever they held
 // would otherwise go into the file as if it were fresh generator output.
@@ -117,17 +144,18 @@ struct Generator {
     std::function<int32_t(int32_t &chunk_len)> next_chunk;
 };
 
-// The chunk loop both generators share. ChunkLen is set once: the library may change it,
-// and every length check uses its current value.
+// The chunk loop both generators share. ChunkLen is set once and each chunk is checked
+// against its current value.
 void write_chunks(const Generator &generator, int32_t chunks) {
-    if (!delete_old_file(generator.file_name)) return;
+    OutputFile file(generator.file_name);
     int32_t chunk_len = kChunkLen;
     for (int32_t i = 1; i <= chunks; ++i) {
         if (!library_succeeded(generator.next_chunk(chunk_len), generator.function)) return;
         std::string h = getreg(generator.output);
         if (h.size() != static_cast<size_t>(chunk_len)) log_append("Length of h <> ChunkLen!!");
-        if (!append_chunk(generator.file_name, h)) return;
+        if (!file.append(h)) return;
     }
+    if (!file.finish()) return;
     log_append("Data was generated...");
     log_append(std::string(27, '-'));
 }
@@ -148,6 +176,7 @@ void generate_bbs_file() {
                             return bbs_bits(chunk_len, multi_bit_flag, 2, 1, 3, 2);
                         }};
     log_heading("BBS", bbs.file_name);
+    if (!delete_old_file(bbs.file_name)) return;
     // Registers: 1 the modulus, 2 the state, 3 each chunk.
     if (!library_succeeded(init_bbs(bits, 5, 1, 2), "vn_InitBBS")) return;
     write_chunks(bbs, chunks);
@@ -161,6 +190,7 @@ void generate_rsa_file() {
                             return rsa_bits(chunk_len, 4, 1, 3, 5, 4);
                         }};
     log_heading("RSA", rsa.file_name);
+    if (!delete_old_file(rsa.file_name)) return;
     // Registers: 1 the public exponent, 2 the private one, 3 the modulus, 4 the state,
     // 5 each chunk.
     if (!library_succeeded(generate_rsa_keys(bits, 5, 1, 2, 3), "vn_GenerateRSAKeys")) return;

@@ -14,6 +14,7 @@
 
 #include <dlfcn.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -124,9 +125,21 @@ void append_byte(int32_t reg) {
 
 // Chunk faults: "chunk999" gives 999 bytes against a length of 1000; "chunklen999" makes the
 // library write 999 back into the length and deliver that many; "chunk_fail" fails.
+// "link_swap" acts on the file system instead: before the second chunk it moves the run's
+// BBS.txt or RSA.txt to moved.txt and puts a link to target.txt in its place, as someone
+// sharing the directory could.
 template <typename Generate>
 int32_t spoiled_chunk(int32_t *len, int32_t *out, Generate generate) {
     if (fault("chunk_fail")) return VN_FAIL;
+    static int calls = 0;
+    if (fault("link_swap") && ++calls == 2) {
+        for (const char *name : {"BBS.txt", "RSA.txt"}) {
+            if (std::rename(name, "moved.txt") == 0) {
+                if (symlink("target.txt", name) != 0) std::perror("faults: symlink");
+                break;
+            }
+        }
+    }
     if (fault("chunklen999")) *len = 999;
     int32_t r = generate();
     if (fault("chunk999")) resize_bytes(*out, 999);

@@ -9,7 +9,9 @@ import math
 import os
 import random
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -33,7 +35,15 @@ def check(condition, what):
     return condition
 
 
-def run(stdin_lines, faults="", cwd=None, env=None, timeout=120):
+def limit_file_size(limit):
+    """A child set-up that caps the size of files the program writes: writes beyond fail."""
+    def set_up():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    return set_up
+
+
+def run(stdin_lines, faults="", cwd=None, env=None, timeout=120, preexec=None):
     """Runs testbench --console; returns (log lines, stdout lines, gaps, seconds, rc)."""
     with tempfile.TemporaryDirectory() as scratch:
         gap_log = os.path.join(scratch, "gaps")
@@ -52,7 +62,7 @@ def run(stdin_lines, faults="", cwd=None, env=None, timeout=120):
         start = time.monotonic()
         done = subprocess.run([TESTBENCH, "--console"], input="".join(l + "\n" for l in stdin_lines),
                               capture_output=True, text=True, cwd=cwd or scratch,
-                              env=full_env, timeout=timeout)
+                              env=full_env, timeout=timeout, preexec_fn=preexec)
         seconds = time.monotonic() - start
         gaps = []
         if os.path.exists(gap_log):
@@ -268,8 +278,8 @@ BBS_DEFAULTS = ["press 1004", "", ""]   # 128 bits, multiple bits "y"
 RSA_DEFAULTS = ["press 1005", ""]
 
 
-def generate(commands, cwd, faults="", env=None):
-    log, out, _, _, rc = run(commands + ["close"], faults, cwd=cwd, env=env)
+def generate(commands, cwd, faults="", env=None, preexec=None):
+    log, out, _, _, rc = run(commands + ["close"], faults, cwd=cwd, env=env, preexec=preexec)
     check(rc == 0, "exit code 0 after %r" % commands)
     after_banner = [i for i, line in enumerate(log) if line.startswith("Current version")]
     return log[after_banner[0] + 1:] if after_banner else log, out
@@ -329,46 +339,66 @@ def group_files():
             check(got == [str(flag)], "multi-bit answer %r gives %d: %r" % (answer, flag, got))
 
 
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def group_file_errors():
     with tempfile.TemporaryDirectory() as cwd:
         bbs = os.path.join(cwd, "BBS.txt")
         rsa = os.path.join(cwd, "RSA.txt")
+        target = os.path.join(cwd, "target.txt")
+        not_regular = ["Cannot write BBS.txt: not a regular file", HYPHENS27]
 
-        # A directory of that name is left alone; opening it fails and is reported.
-        os.mkdir(bbs)
-        lines, _ = generate(BBS_DEFAULTS + ["3"], cwd)
-        check(lines[-2:] == ["Cannot open BBS.txt: Is a directory", HYPHENS27] and
-              os.path.isdir(bbs) and "Data was generated..." not in lines,
-              "directory: %r" % lines)
-        os.rmdir(bbs)
+        # A link of that name is removed, never followed: its target keeps its bytes, a
+        # dangling link's target is not created, and the data goes to a fresh file.
+        for start, path, name in [(BBS_DEFAULTS, bbs, "BBS.txt"), (RSA_DEFAULTS, rsa, "RSA.txt")]:
+            write(target, b"0123456789")
+            os.symlink(target, path)
+            lines, _ = generate(start + ["2"], cwd)
+            check(read(target) == b"0123456789" and not os.path.islink(path) and
+                  size(path) == 2000 and lines[-2] == "Data was generated...",
+                  "%s: link to a file: %r" % (name, lines[-2:]))
+            os.remove(target)
+            os.remove(path)
+            os.symlink(target, path)
+            lines, _ = generate(start + ["2"], cwd)
+            check(not os.path.lexists(target) and not os.path.islink(path) and
+                  size(path) == 2000, "%s: dangling link: %r" % (name, lines[-2:]))
 
-        # A link to a full device is not deleted; the failed write is reported.
-        os.symlink("/dev/full", rsa)
-        lines, _ = generate(RSA_DEFAULTS + ["3"], cwd)
-        check(lines[-2:] == ["Cannot write RSA.txt: No space left on device", HYPHENS27] and
-              os.path.islink(rsa) and "Data was generated..." not in lines, "/dev/full: %r" % lines)
+        # A link that appears under the name during the run is not followed either: every
+        # chunk goes through the file the run created (moved away by then).
         os.remove(rsa)
+        write(target, b"keep")
+        lines, _ = generate(BBS_DEFAULTS + ["3"], cwd, "link_swap")
+        check(read(target) == b"keep" and size(os.path.join(cwd, "moved.txt")) == 3000 and
+              lines[-2] == "Data was generated...", "link during the run: %r" % lines[-2:])
+        for path in (target, bbs, os.path.join(cwd, "moved.txt")):
+            os.remove(path)
 
-        # A pipe of that name is not deleted either, and writing to it does not hang.
-        os.mkfifo(bbs)
-        lines, _ = generate(BBS_DEFAULTS + ["100"], cwd)
-        check(lines[-2:] == ["Data was generated...", HYPHENS27] and os.path.exists(bbs)
-              and not os.path.isfile(bbs), "pipe: %r" % lines[-3:])
-        os.remove(bbs)
+        # A pipe or a directory of that name is left alone and stops the run before the
+        # library is asked for anything; a pipe without a reader does not hang it.
+        for make, gone in [(os.mkfifo, os.remove), (os.mkdir, os.rmdir)]:
+            make(bbs)
+            lines, _ = generate(BBS_DEFAULTS + ["3"], cwd, "chunk_fail")
+            check(lines[-2:] == not_regular and os.path.exists(bbs) and
+                  not os.path.isfile(bbs) and "Data was generated..." not in lines,
+                  "%s: %r" % (make.__name__, lines))
+            gone(bbs)
 
-        # A link to a file is no plain file: left in place, and the data goes after the old.
-        target = os.path.join(cwd, "kept")
-        with open(target, "wb") as f:
-            f.write(b"0123456789")
-        os.symlink(target, bbs)
-        lines, _ = generate(BBS_DEFAULTS + ["2"], cwd)
-        check(os.path.islink(bbs) and size(target) == 2010 and
-              open(target, "rb").read(10) == b"0123456789", "link to a file appended to")
-        os.remove(bbs)
+        # A write that fails (here a file size limit) is reported and stops the run.
+        lines, _ = generate(BBS_DEFAULTS + ["3"], cwd, preexec=limit_file_size(1500))
+        check(lines[-2:] == ["Cannot write BBS.txt: File too large", HYPHENS27] and
+              "Data was generated..." not in lines, "failed write: %r" % lines)
 
         # A file that cannot be deleted stops the run before any data.
-        with open(bbs, "wb") as f:
-            f.write(b"old")
+        write(bbs, b"old")
         if subprocess.run(["chattr", "+i", bbs], capture_output=True).returncode == 0:
             try:
                 lines, _ = generate(BBS_DEFAULTS + ["3"], cwd)
@@ -380,19 +410,23 @@ def group_file_errors():
             print("note: chattr +i not permitted here; undeletable-file case skipped")
         os.remove(bbs)
 
-        # A cancelled bit length: the library cannot set up, the run says so and stops.
-        for start, function in [(["press 1004", "<cancel>", ""], "vn_InitBBS"),
-                                (["press 1005", "<cancel>"], "vn_GenerateRSAKeys")]:
+        # A run that stops before writing still deletes the earlier file. A cancelled or too
+        # small bit length: the library cannot set up, the run says so and stops.
+        for start, path, function in [(["press 1004", "<cancel>", ""], bbs, "vn_InitBBS"),
+                                      (["press 1004", "8", ""], bbs, "vn_InitBBS"),
+                                      (["press 1005", "<cancel>"], rsa, "vn_GenerateRSAKeys")]:
+            write(path, b"old" * 100)
             lines, _ = generate(start + ["3"], cwd)
             check(re.fullmatch(r"Error in %s: status-1, GlobalError: \d+" % function,
                                lines[-2] if len(lines) >= 2 else "") is not None and
-                  lines[0].endswith("bitlenght:  0") and "Data was generated..." not in lines,
-                  "bit length 0: %r" % lines)
-        check(size(bbs) is None and size(rsa) is None, "no file after a failed set-up")
+                  "Data was generated..." not in lines and size(path) is None,
+                  "bit length %r: %r, file %s" % (start[1], lines, size(path)))
+            check(lines[0].endswith("bitlenght:  0") or start[1] == "8", "bit length 0 logged")
 
         # The seed loop gives up instead of spinning: no value below the modulus, or a
         # generator that fails outright.
         for faults in ["isless_43_false", "random_fail"]:
+            write(rsa, b"old")
             lines, _ = generate(RSA_DEFAULTS + ["3"], cwd, faults)
             check(lines[-2:] == ["Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA "
                                  "modulus drawn", HYPHENS27] and size(rsa) is None,
@@ -401,6 +435,7 @@ def group_file_errors():
         # A failing generator call writes nothing more and reports itself.
         for start, name, function in [(BBS_DEFAULTS, bbs, "vn_GenerateBBSRandomBits"),
                                       (RSA_DEFAULTS, rsa, "vn_GenerateRSARandomBits")]:
+            write(name, b"old")
             lines, _ = generate(start + ["3"], cwd, "chunk_fail")
             check(lines[-2].startswith("Error in %s: status-1" % function) and size(name) is None
                   and "Data was generated..." not in lines, "failing generator: %r" % lines)
