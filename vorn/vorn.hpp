@@ -72,7 +72,8 @@ inline int32_t generate_rsa_keys(int32_t bits, int32_t k, Reg e, Reg dk, Reg n) 
     return VN_GENERATERSAKEYS(&bits, &k, &e, &dk, &n);
 }
 inline int32_t init_bbs(int32_t bits, int32_t k, Reg n, Reg s) { return VN_INITBBS(&bits, &k, &n, &s); }
-// len is passed by reference: the library may write back into it.
+// The library reads len and never writes it (vorn.h). It is taken by reference so that a
+// caller's length variable is the very one each call receives.
 inline int32_t bbs_bits(int32_t &len, int32_t multi, Reg s, Reg n, Reg out, Reg s2) {
     return VN_GENERATEBBSRANDOMBITS(&len, &multi, &s, &n, &out, &s2);
 }

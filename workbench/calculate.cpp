@@ -1,4 +1,5 @@
-// The Calculate command: catalogue, frame, endings, and the arithmetic and yes/no operations.
+// The Calculate command: the catalogue of operations, the frame every calculation shares, the
+// endings, and the arithmetic and yes/no operations.
 #include <vorn.hpp>
 
 #include <string>
@@ -21,7 +22,7 @@ std::string elapsed_text() { return dlg::number_to_text(dlg::monotonic_seconds()
 bool add() { return !library_failed(vorn::add(kRegA, kRegB, kRegResult), "a + b"); }
 
 bool subtract() {
-    if (vorn::is_less(kRegA, kRegB)) dlg::message_box(msg::kNegative);
+    if (vorn::is_less(kRegA, kRegB) == 1) dlg::message_box(msg::kNegative);
     return !library_failed(vorn::sub(kRegA, kRegB, kRegResult), "a - b");
 }
 
@@ -35,18 +36,18 @@ void show_remainder(vorn::Reg remainder) {
 }
 
 bool divide() {
-    if (vorn::is_zero(kRegB)) {
+    if (vorn::is_zero(kRegB) == 1) {
         dlg::message_box(msg::kDivisionByZero);
         return true;
     }
-    if (library_failed(vorn::div(kRegA, kRegB, kRegResult, kRegWork4), "a \\ b")) return false;
-    show_remainder(kRegWork4);
+    if (library_failed(vorn::div(kRegA, kRegB, kRegResult, kRegRemainder), "a \\ b")) return false;
+    show_remainder(kRegRemainder);
     return true;
 }
 
 bool halve() {
-    if (library_failed(vorn::divby2(kRegA, kRegResult, kRegWork8), "a \\ 2")) return false;
-    show_remainder(kRegWork8);
+    if (library_failed(vorn::divby2(kRegA, kRegResult, kRegHalfRemainder), "a \\ 2")) return false;
+    show_remainder(kRegHalfRemainder);
     return true;
 }
 
@@ -54,7 +55,7 @@ bool power() { return !library_failed(vorn::pow(kRegA, kRegB, kRegResult), "a ^ 
 
 // Like "a \ b": a zero divisor is reported instead of being left to the library.
 bool modulo() {
-    if (vorn::is_zero(kRegB)) {
+    if (vorn::is_zero(kRegB) == 1) {
         dlg::message_box(msg::kDivisionByZero);
         return true;
     }
@@ -62,7 +63,7 @@ bool modulo() {
 }
 
 bool power_modulo() {
-    if (vorn::is_zero(kRegC)) {
+    if (vorn::is_zero(kRegC) == 1) {
         dlg::message_box(msg::kZeroModulus);
         return true;
     }
@@ -71,7 +72,7 @@ bool power_modulo() {
 
 bool inverse() {
     int32_t status = vorn::modinv(kRegA, kRegB, kRegResult);
-    if (status == 1) {
+    if (status == VN_STATUS_NOINVERSE) {
         dlg::set_text(kResultField, msg::kNoInverse);
         return false;
     }
@@ -82,8 +83,11 @@ bool gcd() { return !library_failed(vorn::gcd(kRegA, kRegB, kRegResult), "GCD a,
 
 // ---- Yes/no tests ----------------------------------------------------------------------
 
+// A truth value is 1 or 0; anything else is a failed call, reported instead of read as
+// either answer.
 bool verdict(int32_t truth, std::string_view yes, std::string_view no) {
-    dlg::set_text(kResultField, truth ? yes : no);
+    if (truth != 0 && truth != 1) return !library_failed(VN_FAIL, "The test");
+    dlg::set_text(kResultField, truth == 1 ? yes : no);
     return true;
 }
 
@@ -114,8 +118,6 @@ bool is_relprime() {
     return verdict(vorn::is_relprime(kRegA, kRegB), "a and b are relative primes",
                    "a and b are NOT relative primes");
 }
-
-constexpr uint8_t kAB = kUsesA | kUsesB;
 
 struct ParameterField {
     int id;
@@ -151,36 +153,61 @@ bool load_parameters(uint8_t uses) {
 
 }  // namespace
 
+// The operations in list order, one row each: label, fields read as numbers, looks of
+// fields a, b and c, ending, handler. The list, the field set-up and the Calculate command
+// all read this table.
+constexpr std::array<FieldLook, 3> kShowAB{kShown, kShown, kHidden};
+constexpr std::array<FieldLook, 3> kShowA{kShown, kHidden, kHidden};
+constexpr std::array<FieldLook, 3> kShowABC{kShown, kShown, kShown};
+constexpr std::array<FieldLook, 3> kShowNone{kHidden, kHidden, kHidden};
+constexpr std::array<FieldLook, 3> kShowKey{labelled("Modulus n"), labelled("Public key e"),
+                                            labelled("Private key d")};
+constexpr std::array<FieldLook, 3> kShowRoundTrip{labelled("Plaintext"), labelled("Encrypted text"),
+                                                  labelled("Decrypted text")};
+constexpr std::array<FieldLook, 3> kShowHash{labelled("Text"), labelled("Hash value"), kHidden};
+
 const std::array<Operation, kOperationCount> kCatalogue = {{
-    {"a + b", kAB, Ending::Result, add},
-    {"a - b", kAB, Ending::Result, subtract},
-    {"a * b", kAB, Ending::Result, multiply},
-    {"a * 2", kUsesA, Ending::Result, double_a},
-    {"a \\ b", kAB, Ending::Result, divide},
-    {"a \\ 2", kUsesA, Ending::Result, halve},
-    {"a ^ b", kAB, Ending::Result, power},
-    {"a mod b", kAB, Ending::Result, modulo},
-    {"a ^ b mod c", kAB | kUsesC, Ending::Result, power_modulo},
-    {"a ^ -1 mod b", kAB, Ending::Result, inverse},
-    {"GCD a, b", kAB, Ending::Result, gcd},
-    {"Generate prime number", kUsesNone, Ending::Result, generate_prime},
-    {"Generate random number", kUsesNone, Ending::Result, generate_random},
-    {"Generate RSA random number", kUsesNone, Ending::Result, generate_rsa_random},
-    {"Generate BBS random number", kUsesNone, Ending::Result, generate_bbs_random},
-    {"Generate RSA public key", kUsesNone, Ending::Result, generate_rsa_public_key},
-    {"RSA encrypt/decrypt data", kUsesNone, Ending::Result, rsa_encrypt_decrypt},
-    {"AES encrypt/decrypt data", kUsesNone, Ending::Silent, aes_encrypt_decrypt},
-    {"SHA-256 hash algorithm", kUsesNone, Ending::Silent, sha256_hash},
-    {"--------------------", kUsesNone, Ending::Result, nullptr},
-    {"a = 0?", kUsesA, Ending::Verdict, is_zero},
-    {"a < b?", kAB, Ending::Verdict, is_less},
-    {"a is odd?", kUsesA, Ending::Verdict, is_odd},
-    {"a is prime? (Div. lower primes)", kUsesA, Ending::Verdict, is_prime_div},
-    {"a is prime? (Slow, 100%)", kUsesA, Ending::Verdict, is_prime_slow},
-    {"a is prime? (Fermat, <>100%)", kUsesA, Ending::Verdict, is_prime_fermat},
-    {"a is prime? (Rabin-Miller, <>100%)", kUsesA, Ending::Verdict, is_prime_rabin_miller},
-    {"a, b relative primes?", kAB, Ending::Verdict, is_relprime},
+    {"a + b", kUsesAB, kShowAB, Ending::Result, add},
+    {"a - b", kUsesAB, kShowAB, Ending::Result, subtract},
+    {"a * b", kUsesAB, kShowAB, Ending::Result, multiply},
+    {"a * 2", kUsesA, kShowA, Ending::Result, double_a},
+    {"a \\ b", kUsesAB, kShowABC, Ending::Result, divide},  // c shows the remainder
+    {"a \\ 2", kUsesA, {kShown, kHidden, kShown}, Ending::Result, halve},
+    {"a ^ b", kUsesAB, kShowAB, Ending::Result, power},
+    {"a mod b", kUsesAB, kShowAB, Ending::Result, modulo},
+    {"a ^ b mod c", kUsesAB | kUsesC, kShowABC, Ending::Result, power_modulo},
+    {"a ^ -1 mod b", kUsesAB, kShowAB, Ending::Result, inverse},
+    {"GCD a, b", kUsesAB, kShowAB, Ending::Result, gcd},
+    {"Generate prime number", kUsesNone, kShowNone, Ending::Result, generate_prime},
+    {"Generate random number", kUsesNone, kShowNone, Ending::Result, generate_random},
+    {"Generate RSA random number", kUsesNone, kShowNone, Ending::Result, generate_rsa_random},
+    {"Generate BBS random number", kUsesNone, kShowNone, Ending::Result, generate_bbs_random},
+    {"Generate RSA public key", kUsesNone, kShowKey, Ending::Result, generate_rsa_public_key},
+    {"RSA encrypt/decrypt data", kUsesNone, kShowRoundTrip, Ending::Result, rsa_encrypt_decrypt},
+    {"AES encrypt/decrypt data", kUsesNone, kShowRoundTrip, Ending::Silent, aes_encrypt_decrypt},
+    {"SHA-256 hash algorithm", kUsesNone, kShowHash, Ending::Silent, sha256_hash},
+    {"--------------------", kUsesNone, kShowABC, Ending::Result, nullptr},
+    {"a = 0?", kUsesA, kShowA, Ending::Verdict, is_zero},
+    {"a < b?", kUsesAB, kShowAB, Ending::Verdict, is_less},
+    {"a is odd?", kUsesA, kShowA, Ending::Verdict, is_odd},
+    {"a is prime? (Div. lower primes)", kUsesA, kShowA, Ending::Verdict, is_prime_div},
+    {"a is prime? (Slow, 100%)", kUsesA, kShowA, Ending::Verdict, is_prime_slow},
+    {"a is prime? (Fermat, <>100%)", kUsesA, kShowA, Ending::Verdict, is_prime_fermat},
+    {"a is prime? (Rabin-Miller, <>100%)", kUsesA, kShowA, Ending::Verdict, is_prime_rabin_miller},
+    {"a, b relative primes?", kUsesAB, kShowAB, Ending::Verdict, is_relprime},
 }};
+
+const Operation *find_operation(std::string_view label) {
+    for (const Operation &operation : kCatalogue)
+        if (operation.label == label) return &operation;
+    return nullptr;
+}
+
+static bool result_register_empty() {
+    if (vorn::is_zero(kRegResult) != 1 || !vorn::getreg(kRegResult).empty()) return false;
+    vorn::putreg(std::string(1, '\0'), kRegDisplay);
+    return vorn::is_equal(kRegResult, kRegDisplay) == 0;
+}
 
 void take_start_time() { g_start_time = dlg::monotonic_seconds(); }
 
@@ -190,13 +217,7 @@ void calculate() {
         dlg::message_box(msg::kSelectFirst);
         return;
     }
-    const Operation *operation = nullptr;
-    for (const Operation &entry : kCatalogue) {
-        if (entry.label == label) {
-            operation = &entry;
-            break;
-        }
-    }
+    const Operation *operation = find_operation(label);
     uint8_t uses = operation ? operation->uses : uint8_t(kUsesNone);
     if (!parameters_are_decimal(uses) || !load_parameters(uses)) return;
 
@@ -229,7 +250,8 @@ void result_ending() {
     // Convert into another register: register 9 keeps its number, so an ending that finds
     // no new result shows the previous one again rather than its decimal text read as bytes.
     std::string digits;
-    if (!library_failed(vorn::huge2dec(kRegResult, kRegDisplay), "Converting the result")) {
+    if (!result_register_empty() &&
+        !library_failed(vorn::huge2dec(kRegResult, kRegDisplay), "Converting the result")) {
         digits = vorn::getreg(kRegDisplay);
         vorn::putreg("", kRegDisplay);  // the text may be megabytes; do not keep it
     }

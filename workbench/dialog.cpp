@@ -84,18 +84,11 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
+// Commands that arrive while a handler runs never get here: the dialog services drop them.
 void dispatch(int id, int code) {
-    // A command that arrives while a handler runs (from a pump step or an open input or
-    // message box) would run nested and overwrite the registers the running handler uses.
-    // The dialog services drop such commands; this guard keeps that true whatever backend
-    // delivers them. The close box does not come through here and still closes.
-    static bool handler_running = false;
-    if (handler_running) return;
     for (const Command &c : kCommands) {
         if (c.id == id && accepts(c.accepts, code)) {
-            handler_running = true;
             c.handler();
-            handler_running = false;
             return;
         }
     }

@@ -11,17 +11,18 @@ namespace {
 
 struct ErrorText {
     int32_t code;
-    std::string_view text;
+    std::string text;
 };
 
 // What each of the library's global error codes means to the user.
-constexpr ErrorText kErrorTexts[] = {
+const ErrorText kErrorTexts[] = {
     {VN_E_REGISTER, "a register number the library does not have"},
     {VN_E_DIVZERO, "division by zero or a zero modulus"},
     {VN_E_NOINVERSE, "no modular inverse exists"},
     {VN_E_DECIMAL, "the text is no decimal number"},
     {VN_E_BITS, "a length or bit count outside the library's range"},
-    {VN_E_TOOBIG, "the number would be larger than the library's limit of 268435456 bits"},
+    {VN_E_TOOBIG, "the number would be larger than the library's limit of " +
+                      std::to_string(VN_MAX_BITS) + " bits"},
     {VN_E_ARGUMENT, "an argument the library cannot work with"},
     {VN_E_KEYSIZE, "an AES key that is not 16, 24 or 32 bytes"},
     {VN_E_IVSIZE, "an AES IV that is neither empty nor 16 bytes"},
@@ -48,11 +49,11 @@ size_t utf8_length(std::string_view s, size_t i) {
 }  // namespace
 
 bool library_failed(int32_t status, std::string_view what) {
-    if (status != VN_FAIL) return false;
+    if (status == VN_OK) return false;
     int32_t code = vorn::global_error();
     std::string text = "the library reported error " + std::to_string(code);
     for (const ErrorText &e : kErrorTexts)
-        if (e.code == code) text = std::string(e.text);
+        if (e.code == code) text = e.text;
     dlg::message_box(std::string(what) + " failed: " + text + ".");
     return true;
 }

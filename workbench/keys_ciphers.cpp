@@ -50,23 +50,24 @@ int32_t ask_bytes_as_bits(std::string_view prompt) {
     return dlg::round_to_int32(ask_number(prompt, "100") * 8.0);
 }
 
-// Generates a key into registers 1 (e), 2 (d) and 3 (n), saves it and shows n, e and d in
-// decimal in fields a, b and c.
+// Generates a key into the key registers, saves it and shows n, e and d in decimal in
+// fields a, b and c.
 bool generate_and_show_rsa_key(int32_t bits) {
-    if (library_failed(vorn::generate_rsa_keys(bits, 4, kRegA, kRegB, kRegC), "RSA key generation"))
+    if (library_failed(vorn::generate_rsa_keys(bits, 4, kRegKeyE, kRegKeyD, kRegKeyN),
+                       "RSA key generation"))
         return false;
     struct Part {
         vorn::Reg reg;
         std::string *saved;
         int field;
     };
-    const Part parts[] = {{kRegC, &g_saved_key.n, kFieldA},
-                          {kRegA, &g_saved_key.e, kFieldB},
-                          {kRegB, &g_saved_key.d, kFieldC}};
+    const Part parts[] = {{kRegKeyN, &g_saved_key.n, kFieldA},
+                          {kRegKeyE, &g_saved_key.e, kFieldB},
+                          {kRegKeyD, &g_saved_key.d, kFieldC}};
     for (const Part &p : parts) {
         *p.saved = vorn::getreg(p.reg);
-        vorn::huge2dec(p.reg, kRegWork4);
-        dlg::set_text(p.field, vorn::getreg(kRegWork4));
+        vorn::huge2dec(p.reg, kRegKeyPartText);
+        dlg::set_text(p.field, vorn::getreg(kRegKeyPartText));
     }
     return true;
 }
@@ -77,10 +78,10 @@ std::string pad_to_words(std::string message) {
     return message;
 }
 
-// The AES key is the SHA-256 digest of the passphrase: register 2.
+// The AES key is the SHA-256 digest of the passphrase.
 void passphrase_to_key(const std::string &passphrase) {
-    vorn::putreg(passphrase, kRegA);
-    vorn::hash_sha256(kRegA, kRegB);
+    vorn::putreg(passphrase, kRegPassphrase);
+    vorn::hash_sha256(kRegPassphrase, kRegAesKey);
 }
 
 }  // namespace
@@ -106,11 +107,13 @@ bool generate_rsa_random() {
     int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "128"));
     if (!size_ok(length, kGeneratorBytes) || !size_ok(bits, kRsaBits)) return false;
     dlg::set_text(kResultField, msg::kInitRsa);
-    if (library_failed(vorn::generate_rsa_keys(bits, 3, kRegA, kRegB, kRegC), "RSA generator set-up") ||
-        library_failed(vorn::generate_random(bits - 8, kRegWork4), "RSA generator seed"))
+    if (library_failed(vorn::generate_rsa_keys(bits, 3, kRegKeyE, kRegKeyD, kRegKeyN),
+                       "RSA generator set-up") ||
+        library_failed(vorn::generate_random(bits - 8, kRegRsaState), "RSA generator seed"))
         return false;
     take_start_time();
-    return !library_failed(vorn::rsa_bits(length, kRegWork4, kRegA, kRegC, kRegResult, kRegWork4),
+    return !library_failed(vorn::rsa_bits(length, kRegRsaState, kRegKeyE, kRegKeyN, kRegResult,
+                                          kRegRsaState),
                            "RSA random number generation");
 }
 
@@ -119,9 +122,11 @@ bool generate_bbs_random() {
     int32_t bits = dlg::round_to_int32(ask_number(msg::kAskBbsBits, "128"));
     if (!size_ok(length, kGeneratorBytes) || !size_ok(bits, kBbsBits)) return false;
     dlg::set_text(kResultField, msg::kInitBbs);
-    if (library_failed(vorn::init_bbs(bits, 4, kRegA, kRegB), "BBS generator set-up")) return false;
+    if (library_failed(vorn::init_bbs(bits, 4, kRegBbsModulus, kRegBbsState), "BBS generator set-up"))
+        return false;
     take_start_time();
-    return !library_failed(vorn::bbs_bits(length, 1, kRegB, kRegA, kRegResult, kRegB),
+    return !library_failed(vorn::bbs_bits(length, 1, kRegBbsState, kRegBbsModulus, kRegResult,
+                                          kRegBbsState),
                            "BBS random number generation");
 }
 
@@ -138,32 +143,33 @@ bool rsa_encrypt_decrypt() {
         take_start_time();
         if (!size_ok(bits, kRsaBits) || !generate_and_show_rsa_key(bits)) return false;
     } else {
-        vorn::putreg(g_saved_key.e, kRegA);
-        vorn::putreg(g_saved_key.d, kRegB);
-        vorn::putreg(g_saved_key.n, kRegC);
+        vorn::putreg(g_saved_key.e, kRegKeyE);
+        vorn::putreg(g_saved_key.d, kRegKeyD);
+        vorn::putreg(g_saved_key.n, kRegKeyN);
     }
     std::string prompt = std::string(msg::kAskMessageBefore) +
                          dlg::number_to_text(double(g_saved_key.n.size())) +
                          std::string(msg::kAskMessageAfter);
     std::string message = pad_to_words(dlg::input_box(prompt, "", ""));
     dlg::set_text(kFieldA, showable(message));
-    vorn::putreg(message, kRegWork4);
-    if (vorn::is_less(kRegC, kRegWork4)) {
+    vorn::putreg(message, kRegMessage);
+    if (vorn::is_less(kRegKeyN, kRegMessage) == 1) {
         dlg::message_box(msg::kTooLong);
         return false;
     }
     take_start_time();
-    int32_t status = vorn::encrypt_rsa(kRegWork4, kRegA, kRegC, kRegWork5);
+    int32_t status = vorn::encrypt_rsa(kRegMessage, kRegKeyE, kRegKeyN, kRegCiphertext);
     // A message equal to the modulus is not below it either.
-    if (status == 2) {
+    if (status == VN_STATUS_RANGE) {
         dlg::message_box(msg::kTooLong);
         return false;
     }
     if (library_failed(status, "RSA encryption")) return false;
-    dlg::set_text(kFieldB, showable(vorn::getreg(kRegWork5)));
-    if (library_failed(vorn::decrypt_rsa(kRegWork5, kRegB, kRegC, kRegWork6), "RSA decryption"))
+    dlg::set_text(kFieldB, showable(vorn::getreg(kRegCiphertext)));
+    if (library_failed(vorn::decrypt_rsa(kRegCiphertext, kRegKeyD, kRegKeyN, kRegDecrypted),
+                       "RSA decryption"))
         return false;
-    dlg::set_text(kFieldC, showable(vorn::getreg(kRegWork6)));
+    dlg::set_text(kFieldC, showable(vorn::getreg(kRegDecrypted)));
     return true;
 }
 
@@ -171,40 +177,42 @@ bool aes_encrypt_decrypt() {
     std::string plaintext = dlg::input_box(msg::kAskPlaintext, "", "");
     dlg::set_text(kFieldA, showable(plaintext));
     passphrase_to_key(dlg::input_box(msg::kAskEncryptPassphrase, "", ""));
-    vorn::putreg(plaintext, kRegC);
-    vorn::putreg("", kRegWork4);  // empty IV: the library draws a fresh one
-    int32_t status = vorn::encrypt_aes_cbc(kRegC, kRegB, kRegWork4, kRegWork5);
-    if (status == 1 || status == 2) {
-        dlg::message_box(status == 1 ? msg::kAesKeySize : msg::kAesIvSize);
+    vorn::putreg(plaintext, kRegPlaintext);
+    vorn::putreg("", kRegIv);  // empty IV: the library draws a fresh one
+    int32_t status = vorn::encrypt_aes_cbc(kRegPlaintext, kRegAesKey, kRegIv, kRegCiphertext);
+    if (status == VN_STATUS_KEYSIZE || status == VN_STATUS_IVSIZE) {
+        dlg::message_box(status == VN_STATUS_KEYSIZE ? msg::kAesKeySize : msg::kAesIvSize);
         return false;
     }
     if (library_failed(status, "AES encryption")) return false;
-    dlg::set_text(kFieldB, showable(vorn::getreg(kRegWork5)));
+    dlg::set_text(kFieldB, showable(vorn::getreg(kRegCiphertext)));
 
     passphrase_to_key(dlg::input_box(msg::kAskDecryptPassphrase, "", ""));
-    status = vorn::decrypt_aes_cbc(kRegWork5, kRegB, kRegWork6);
-    if (status == 1 || status == 2) {
-        dlg::message_box(status == 1 ? msg::kAesKeySize : msg::kAesBlockLength);
+    status = vorn::decrypt_aes_cbc(kRegCiphertext, kRegAesKey, kRegDecrypted);
+    if (status == VN_STATUS_KEYSIZE || status == VN_STATUS_BLOCKS) {
+        dlg::message_box(status == VN_STATUS_KEYSIZE ? msg::kAesKeySize : msg::kAesBlockLength);
         return false;
     }
     // Bad padding: almost always a wrong passphrase. The library leaves an empty output,
     // which could compare equal to an empty plaintext, so it is reported here.
-    if (status == 3) {
+    if (status == VN_STATUS_CIPHERTEXT) {
         dlg::set_text(kFieldC, "");
         dlg::message_box(msg::kAesBadPadding);
         return false;
     }
     if (library_failed(status, "AES decryption")) return false;
-    dlg::set_text(kFieldC, showable(vorn::getreg(kRegWork6)));
-    if (vorn::is_not_equal(kRegC, kRegWork6)) dlg::message_box(msg::kDecryptionError);
+    dlg::set_text(kFieldC, showable(vorn::getreg(kRegDecrypted)));
+    // Only a sure "equal" passes: a failed comparison is no proof of a good round trip.
+    if (vorn::is_not_equal(kRegPlaintext, kRegDecrypted) != 0)
+        dlg::message_box(msg::kDecryptionError);
     return true;
 }
 
 // The digest as sha256sum prints it: its 32 bytes in order, two lowercase hex digits each.
 bool sha256_hash() {
-    vorn::putreg(dlg::get_text(kFieldA), kRegA);
-    if (library_failed(vorn::hash_sha256(kRegA, kRegB), "SHA-256")) return false;
-    dlg::set_text(kFieldB, to_hex(vorn::getreg(kRegB)));
+    vorn::putreg(dlg::get_text(kFieldA), kRegHashInput);
+    if (library_failed(vorn::hash_sha256(kRegHashInput, kRegDigest), "SHA-256")) return false;
+    dlg::set_text(kFieldB, to_hex(vorn::getreg(kRegDigest)));
     return true;
 }
 

@@ -7,65 +7,15 @@ namespace wb {
 
 namespace {
 
-// How one parameter field appears: hidden, shown with its default label, or shown with
-// another label.
-struct FieldLook {
-    bool shown;
-    std::string_view label;  // empty: the default label
-};
-
-constexpr FieldLook kHidden{false, ""};
-constexpr FieldLook kShown{true, ""};
-constexpr FieldLook labelled(std::string_view text) { return {true, text}; }
-
-struct FieldSetup {
-    std::string_view operation;
-    FieldLook a, b, c;
-};
-
-// Labels not listed here (the separator entry) leave all three fields shown.
-constexpr FieldSetup kFieldSetups[] = {
-    {"a + b", kShown, kShown, kHidden},
-    {"a - b", kShown, kShown, kHidden},
-    {"a * b", kShown, kShown, kHidden},
-    {"a ^ b", kShown, kShown, kHidden},
-    {"a mod b", kShown, kShown, kHidden},
-    {"a ^ -1 mod b", kShown, kShown, kHidden},
-    {"GCD a, b", kShown, kShown, kHidden},
-    {"a < b?", kShown, kShown, kHidden},
-    {"a, b relative primes?", kShown, kShown, kHidden},
-    {"a * 2", kShown, kHidden, kHidden},
-    {"a = 0?", kShown, kHidden, kHidden},
-    {"a is odd?", kShown, kHidden, kHidden},
-    {"a is prime? (Div. lower primes)", kShown, kHidden, kHidden},
-    {"a is prime? (Slow, 100%)", kShown, kHidden, kHidden},
-    {"a is prime? (Fermat, <>100%)", kShown, kHidden, kHidden},
-    {"a is prime? (Rabin-Miller, <>100%)", kShown, kHidden, kHidden},
-    {"a \\ 2", kShown, kHidden, kShown},
-    {"a \\ b", kShown, kShown, kShown},
-    {"a ^ b mod c", kShown, kShown, kShown},
-    {"Generate prime number", kHidden, kHidden, kHidden},
-    {"Generate random number", kHidden, kHidden, kHidden},
-    {"Generate RSA random number", kHidden, kHidden, kHidden},
-    {"Generate BBS random number", kHidden, kHidden, kHidden},
-    {"Generate RSA public key", labelled("Modulus n"), labelled("Public key e"),
-     labelled("Private key d")},
-    {"RSA encrypt/decrypt data", labelled("Plaintext"), labelled("Encrypted text"),
-     labelled("Decrypted text")},
-    {"AES encrypt/decrypt data", labelled("Plaintext"), labelled("Encrypted text"),
-     labelled("Decrypted text")},
-    {"SHA-256 hash algorithm", labelled("Text"), labelled("Hash value"), kHidden},
-};
-
 struct FieldIds {
     int field, label;
     std::string_view default_label;
 };
-constexpr FieldIds kFields[] = {
+constexpr std::array<FieldIds, 3> kFields{{
     {kFieldA, kLabelA, "Parameter 'a'"},
     {kFieldB, kLabelB, "Parameter 'b'"},
     {kFieldC, kLabelC, "Parameter 'c'"},
-};
+}};
 
 void apply(const FieldIds &ids, const FieldLook &look) {
     dlg::set_visible(ids.field, look.shown);
@@ -82,26 +32,19 @@ void field_setup() {
         dlg::set_text(ids.label, ids.default_label);
     }
     dlg::set_text(kResultField, "");
-    std::string label = dlg::selected_entry(kOperationList);
-    for (const FieldSetup &setup : kFieldSetups) {
-        if (setup.operation == label) {
-            apply(kFields[0], setup.a);
-            apply(kFields[1], setup.b);
-            apply(kFields[2], setup.c);
-            return;
-        }
-    }
+    if (const Operation *operation = find_operation(dlg::selected_entry(kOperationList)))
+        for (size_t i = 0; i < kFields.size(); ++i) apply(kFields[i], operation->looks[i]);
 }
 
 void random_parameters() {
     int32_t bits = dlg::round_to_int32(dlg::number_from_text(dlg::get_text(kBitlengthField)));
     for (const FieldIds &ids : kFields) {
         // A bit length the library refuses is said once, not three times.
-        if (library_failed(vorn::generate_random(bits, kRegA),
+        if (library_failed(vorn::generate_random(bits, kRegRandomParameter),
                            "Random parameters of " + std::to_string(bits) + " bits"))
             return;
-        vorn::huge2dec(kRegA, kRegA);
-        dlg::set_text(ids.field, vorn::getreg(kRegA));
+        vorn::huge2dec(kRegRandomParameter, kRegRandomParameter);
+        dlg::set_text(ids.field, vorn::getreg(kRegRandomParameter));
     }
 }
 

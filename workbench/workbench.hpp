@@ -40,12 +40,23 @@ enum ControlId : int {
     kClearResultButton = 1023,
 };
 
-// Library registers as this program uses them.
+// Library registers as this program uses them, named for what they hold. Names share a
+// number where operations use one register for different things; no operation uses one
+// register for two of them.
 enum Register : int32_t {
-    kRegA = 1, kRegB = 2, kRegC = 3,   // parameters (also key parts, passphrase, plaintext)
-    kRegWork4 = 4, kRegWork5 = 5, kRegWork6 = 6, kRegWork8 = 8,
-    kRegResult = 9,
-    kRegDisplay = 10,  // decimal text of the result, so that register 9 keeps its number
+    kRegA = 1, kRegB = 2, kRegC = 3,  // the parameters, loaded by every calculation
+    kRegResult = 9,                   // what the common result ending shows
+    kRegDisplay = 10,                 // the result's decimal text, so register 9 keeps its number
+    kRegRemainder = 4,                // a \ b
+    kRegHalfRemainder = 8,            // a \ 2
+    kRegRandomParameter = 1,          // each random parameter on its way to its field
+    kRegKeyE = 1, kRegKeyD = 2, kRegKeyN = 3,  // an RSA key, also the RSA generator's
+    kRegKeyPartText = 4,              // a key part in decimal, for its field
+    kRegRsaState = 4,                 // the RSA generator's seed, then its state
+    kRegBbsModulus = 1, kRegBbsState = 2,
+    kRegPassphrase = 1, kRegAesKey = 2, kRegPlaintext = 3, kRegIv = 4,
+    kRegMessage = 4, kRegCiphertext = 5, kRegDecrypted = 6,  // RSA and AES round trips
+    kRegHashInput = 1, kRegDigest = 2,
 };
 
 // How a calculation ends.
@@ -53,18 +64,34 @@ enum class Ending { Result, Verdict, Silent };
 
 // Which parameters an operation reads as decimal numbers.
 enum Uses : uint8_t { kUsesNone = 0, kUsesA = 1, kUsesB = 2, kUsesC = 4 };
+constexpr uint8_t kUsesAB = kUsesA | kUsesB;
 
-// One entry of the catalogue. The handler returns true to end with the entry's ending and
-// false to end silently (a message was shown, or the operation has nothing to show).
+// How a parameter field and its label appear while an operation is selected: hidden, shown
+// with the default label ("Parameter 'a'"), or shown with a label of the operation's own.
+struct FieldLook {
+    bool shown;
+    std::string_view label;  // empty: the default label
+};
+constexpr FieldLook kHidden{false, ""};
+constexpr FieldLook kShown{true, ""};
+constexpr FieldLook labelled(std::string_view text) { return {true, text}; }
+
+// One operation of the catalogue: everything the program knows about it. The handler
+// returns true to end with the row's ending and false to end silently (a message was shown,
+// or the operation has nothing to show).
 struct Operation {
-    std::string_view label;
-    uint8_t uses;
+    std::string_view label;            // its entry in the operation list
+    uint8_t uses;                      // Uses bits: fields that must hold decimal numbers
+    std::array<FieldLook, 3> looks;    // fields a, b and c
     Ending ending;
-    bool (*run)();   // nullptr for the separator entry
+    bool (*run)();                     // nullptr for the separator entry
 };
 
 constexpr int kOperationCount = 28;
 extern const std::array<Operation, kOperationCount> kCatalogue;
+
+// The row whose label is exactly label, or nullptr.
+const Operation *find_operation(std::string_view label);
 
 // The main dialog as data: ids, kinds, texts, geometry and styles.
 dlg::Dialog main_dialog();
@@ -92,8 +119,8 @@ void result_ending();
 void verdict_ending();
 void silent_ending();
 
-// Shows a message box for a failed library call (status VN_FAIL) and returns true, or
-// returns false when the call succeeded.
+// Shows a message box for a library call that did not return VN_OK (a failure, or a positive
+// status the caller has not handled) and returns true; returns false for VN_OK.
 bool library_failed(int32_t status, std::string_view what);
 
 // Text of a register's bytes for an edit field: as it is when it can be shown as text,
