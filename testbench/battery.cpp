@@ -158,15 +158,15 @@ Outcome less(int32_t) {
     random_of(b, 1);
     copyreg(1, 2);
     add(2, kOne, 2);
-    return failed_if(is_less(1, 2) == 0);
+    return failed_if(is_less(1, 2) != 1);
 }
 
-bool less_reversed_fails() { return is_less(2, 1) == 1; }
+bool less_reversed_fails() { return is_less(2, 1) != 0; }
 
 Outcome zero(int32_t) {
     int32_t b = 8 * U(4, 16);
     random_of(b, 1);
-    return failed_if(is_zero(1) == 1 || is_zero(kZero) == 0);
+    return failed_if(is_zero(1) != 0 || is_zero(kZero) != 1);
 }
 
 Outcome odd(int32_t) {
@@ -174,7 +174,7 @@ Outcome odd(int32_t) {
     random_of(b, 1);
     mulby2(1, 1);
     add(1, kOne, 2);
-    return failed_if(is_odd(1) == 1 || is_odd(2) == 0);
+    return failed_if(is_odd(1) != 0 || is_odd(2) != 1);
 }
 
 Outcome equal(int32_t) {
@@ -182,7 +182,7 @@ Outcome equal(int32_t) {
     random_of(b, 1);
     copyreg(1, 2);
     mulby2(2, 3);
-    return failed_if(is_equal(1, 2) == 0 || is_equal(3, 2) == 1);
+    return failed_if(is_equal(1, 2) != 1 || is_equal(3, 2) != 0);
 }
 
 Outcome gcd_of_primes(int32_t) {
@@ -190,7 +190,7 @@ Outcome gcd_of_primes(int32_t) {
     generate_prime(b, 9, 1);
     generate_prime(b, 9, 2);
     gcd(1, 2, 3);
-    return failed_if(is_equal(3, kOne) == 0);
+    return failed_if(is_equal(3, kOne) != 1);
 }
 
 Outcome modular_inverse(int32_t) {
@@ -198,10 +198,10 @@ Outcome modular_inverse(int32_t) {
     random_of(b, 1);
     if (!draw_until(b, 2, [] { return is_relprime(1, 2) == 1; })) return kNoOperand;
     // No inverse is the library's answer, not a fault: the test ends without a check.
-    if (modinv(1, 2, 3) != 0) return kPassed;
+    if (modinv(1, 2, 3) == VN_STATUS_NOINVERSE) return kPassed;
     mul(1, 3, 4);
     mod(4, 2, 5);
-    return failed_if(is_equal(5, kOne) == 0);
+    return failed_if(is_equal(5, kOne) != 1);
 }
 
 std::vector<std::string> inverse_operands() {
@@ -227,39 +227,39 @@ Outcome gcd_of_products(int32_t) {
 
 // R1 is the 32-bit prime that the previous test generated.
 Outcome prime_passes(int32_t) {
-    return failed_if(is_prime_div(1) == 0 || is_prime_fermat(4, 1) == 0 ||
-                    is_prime_rabin_miller(4, 1) == 0);
+    return failed_if(is_prime_div(1) != 1 || is_prime_fermat(4, 1) != 1 ||
+                     is_prime_rabin_miller(4, 1) != 1);
 }
 
 Outcome even_fails(int32_t) {
     int32_t b = 8 * U(4, 16);
     random_of(b, 1);
     mulby2(1, 1);
-    return failed_if(is_prime_div(1) == 1 || is_prime_fermat(4, 1) == 1 ||
-                    is_prime_rabin_miller(4, 1) == 1);
+    return failed_if(is_prime_div(1) != 0 || is_prime_fermat(4, 1) != 0 ||
+                     is_prime_rabin_miller(4, 1) != 0);
 }
 
 Outcome exact_prime(int32_t) {
     generate_prime(32, 8, 1);
-    return failed_if(is_prime_slow(1) == 0);
+    return failed_if(is_prime_slow(1) != 1);
 }
 
 Outcome exact_composite(int32_t) {
     random_of(32, 1);
     mulby2(1, 1);
-    return failed_if(is_prime_slow(1) == 1);
+    return failed_if(is_prime_slow(1) != 0);
 }
 
 Outcome rsa_round_trip(int32_t) {
     int32_t k = 8 * U(6, 16);
     generate_rsa_keys(k, 5, 1, 2, 3);
-    if (!draw_until(k - 8, 4, [] { return is_less(4, 3) != 0; })) return kNoOperand;
+    if (!draw_until(k - 8, 4, [] { return is_less(4, 3) == 1; })) return kNoOperand;
     int32_t s = encrypt_rsa(4, 1, 3, 5);
-    if (s == 1) note("Plaintext length is not a multiple of 4 bytes!");
-    else if (s == 2) note("Plaintext is larger than modulus!");
+    if (s == VN_STATUS_LENGTH4) note("Plaintext length is not a multiple of 4 bytes!");
+    else if (s == VN_STATUS_RANGE) note("Plaintext is larger than modulus!");
     s = decrypt_rsa(5, 2, 3, 6);
-    if (s == 1) note("Ciphertext length is not a multiple of 4 bytes!");
-    else if (s == 2) note("Ciphertext is larger than modulus!");
+    if (s == VN_STATUS_LENGTH4) note("Ciphertext length is not a multiple of 4 bytes!");
+    else if (s == VN_STATUS_RANGE) note("Ciphertext is larger than modulus!");
     return failed_if(is_not_equal(4, 6) != 0);
 }
 

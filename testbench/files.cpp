@@ -199,7 +199,7 @@ void generate_rsa_file() {
     bool seeded = false;
     for (int attempt = 0; attempt < kMaxDraws && !seeded; ++attempt) {
         if (generate_random(bits - 8, 4) != VN_OK) break;
-        seeded = is_less(4, 3) != 0;
+        seeded = is_less(4, 3) == 1;
     }
     if (!seeded) {
         log_append("Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA modulus drawn");

@@ -78,22 +78,16 @@ constexpr std::array kCommands{
     Command{kRsaButton, generate_rsa_file},
 };
 
-bool busy = false;
-
 }  // namespace
 
+// Commands that arrive while an action runs never get here: the dialog services drop them.
 void dispatch(int id, int code) {
     if (code != 0 && code != 1) return;
-    // The dialogs layer already drops commands while a handler runs; this guard keeps an
-    // action from starting inside another one (and overwriting its registers) even if a
-    // command reaches us by another road.
-    if (busy) return;
     for (const Command &command : kCommands) {
-        if (command.id != id) continue;
-        busy = true;
-        command.action();
-        busy = false;
-        return;
+        if (command.id == id) {
+            command.action();
+            return;
+        }
     }
 }
 

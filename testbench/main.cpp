@@ -8,8 +8,6 @@ int main(int argc, char **argv) {
     int early_exit = dlg::start(argc, argv, testbench::kProgramInfo);
     if (early_exit >= 0) return early_exit;
     dlg::seed(static_cast<float>(dlg::now()));
-    // The rich-edit library of the original platform has no counterpart here: the log is a
-    // plain multi-line edit field and nothing else needed it.
     dlg::show_modal(testbench::main_dialog(), testbench::dispatch, [] {
         for (const std::string &line : testbench::banner(vorn::version()))
             testbench::log_append(line);

@@ -38,7 +38,7 @@ dlg::Dialog main_dialog();
 void log_append(std::string_view line);
 
 // Runs the action of a command of the main dialog, if any: the battery, or a generator.
-// A command that arrives while an action runs is ignored.
+// (The dialog services drop commands that arrive while an action runs.)
 void dispatch(int id, int code);
 
 // The actions behind the three buttons.
