@@ -4,9 +4,11 @@
 // most of them only for the register numbers of one test, so that each test's failure line
 // can be provoked on its own.
 //
-// It also watches the time: a gap of at least VORN_GAP_MIN_MS between the return of one call
-// and the start of the next is written to the file VORN_GAP_LOG as "<ms> <next function>".
-// The battery's pauses show up there, which the dialogs layer cannot tell us.
+// It also records the program's sleeps: nanosleep is interposed too, and when the sleeps
+// asked for since the last library call add up to at least VORN_GAP_MIN_MS, the sum is
+// written to the file VORN_GAP_LOG as "<ms> <next function>". The battery's pauses show up
+// there, which the dialogs layer cannot tell us; what is recorded is the duration asked for,
+// not time measured, so a busy machine cannot make a pause of one.
 //
 // VORN_FAKE_MIDNIGHT=s shifts the wall clock (CLOCK_REALTIME; run with TZ=UTC) so that the
 // process starts s seconds before midnight; VORN_FIXED_TIME=ms stops it at that time of day.
@@ -52,16 +54,10 @@ bool fault(const char *name) {
     return faults.count(name) != 0;
 }
 
-double monotonic_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
+double slept_ms = 0;  // sleeps asked for since the last library call
+int depth = 0;        // calls the library makes through these wrappers are part of the outer call
 
-double last_return_ms = -1;
-int depth = 0;  // calls the library makes through these wrappers are part of the outer call
-
-// Notes the gap before a call and the time of its return.
+// Notes the sleeps before a call.
 struct Call {
     explicit Call(const char *name) {
         if (depth++ > 0) return;
@@ -73,15 +69,15 @@ struct Call {
             const char *path = std::getenv("VORN_GAP_LOG");
             return path ? std::fopen(path, "w") : nullptr;
         }();
-        double gap = monotonic_ms() - last_return_ms;
-        if (log && last_return_ms >= 0 && gap >= min_ms) {
-            std::fprintf(log, "%.0f %s\n", gap, name);
+        if (log && slept_ms >= min_ms) {
+            std::fprintf(log, "%.0f %s\n", slept_ms, name);
             std::fflush(log);
         }
+        slept_ms = 0;
     }
-    ~Call() {
-        if (--depth == 0) last_return_ms = monotonic_ms();
-    }
+    ~Call() { --depth; }
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
 };
 
 // Spoiling a register through the real library: +1, a flipped remainder, an extra byte.
@@ -455,6 +451,14 @@ int32_t VN_CHECKTESTVECTORS_SHA_256(void) {
     Call call("VN_CHECKTESTVECTORS_SHA_256");
     int32_t r = real_VN_CHECKTESTVECTORS_SHA_256();
     return fault("sha_kat") ? -2 : r;
+}
+
+// ---- Sleeps ----------------------------------------------------------------------------------
+
+int nanosleep(const timespec *request, timespec *remaining) {
+    static const auto real_nanosleep = real(&::nanosleep, "nanosleep");
+    if (request) slept_ms += double(request->tv_sec) * 1e3 + double(request->tv_nsec) / 1e6;
+    return real_nanosleep(request, remaining);
 }
 
 // ---- The wall clock -----------------------------------------------------------------------
