@@ -269,6 +269,22 @@ def group_battery_faults(part, parts):
     if part == 0:
         lines, _, _ = battery("0", "globalerror")
         check(lines[-2] == "GlobalError: 7", "global error shown as the library gives it")
+    else:
+        # A truth function that fails (-1) passes no check: all 30 tests fail, (8) twice,
+        # and the draws for (13) and (19) find no operand.
+        log, _, _, _, _ = run(["press 1002", "0", "close"], "truth_fail",
+                              env={"VORN_PAUSE_SCALE": "0"})
+        lines = battery_lines(log)
+        check(summary(lines) == (32, 31) and "Error in (8b) v_IsLess" in lines and
+              any("no coprime operand drawn" in line for line in lines) and
+              any("no plaintext below the modulus drawn" in line for line in lines),
+              "failing truth functions: %r" % lines)
+        # The RSA file's seed loop does not take -1 for "below the modulus" either.
+        with tempfile.TemporaryDirectory() as cwd:
+            lines, _ = generate(RSA_DEFAULTS + ["3"], cwd, "truth_fail")
+            check(lines[-2] == "Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA "
+                  "modulus drawn" and size(os.path.join(cwd, "RSA.txt")) is None,
+                  "seed loop with failing vn_IsLess: %r" % lines)
 
 
 # ---- File generators --------------------------------------------------------------------------
