@@ -34,7 +34,7 @@ double read_based(std::string_view digits, int base) {
         if (d >= base) break;
         value = value * base + d;
         if (fits) {
-            bits = bits * base + d;
+            bits = bits * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
             if (bits > 0xFFFFFFFFull) fits = false;
         }
     }

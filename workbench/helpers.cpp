@@ -81,7 +81,8 @@ std::string to_hex(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
+    for (char byte : bytes) {
+        auto c = static_cast<unsigned char>(byte);
         hex += kDigits[c >> 4];
         hex += kDigits[c & 15];
     }
