@@ -39,6 +39,13 @@ bool command(int id, int code);   // runs the handler, unless one is running: fa
 void close_requested();           // close box, Alt+F4, console "close" or end of input
 bool handler_running();
 
+// command() in three steps, for a backend that runs handlers on a thread of their own:
+// claim (false when the command must be dropped), run there, release once it has returned.
+// Between claim and release every other command is dropped.
+bool claim_handler();
+void run_handler(int id, int code);
+void release_handler();
+
 const std::string &default_caption();
 
 // Text as a control shows it: up to the first zero byte.
