@@ -53,6 +53,7 @@ std::vector<Step> scenario(long exponent) {
         {"", "press 1019"}, {"Clear result, 200,000 digits", "press 1023"},
         {"", "set 1004 3"}, {"", huge_b},
         {"3 ^ b: click to painted result", "press 1019"},
+        {"Setting that many digits", "set 1009 " + std::string(size_t(double(exponent) * 0.47712125472) + 1, '7')},
         {"Clear result, huge", "press 1023"},
         {"", "press 1019"},
         {"Another operation, huge", "select 1001 a * b"},

@@ -28,7 +28,9 @@ struct Ops {
 extern const Ops console_ops;
 #ifdef VORN_WITH_QT
 extern const Ops qt_ops;
-bool qt_prepare();   // creates the application object; false when no platform can be opened
+// Creates the application object; false when no screen can be opened. When Qt cannot start
+// its platform at all (it would abort), cannot_start is called first, if given.
+bool qt_prepare(void (*cannot_start)() = nullptr);
 #endif
 
 void select(const Ops *ops);

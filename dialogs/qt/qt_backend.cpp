@@ -640,12 +640,28 @@ const Ops qt_ops = {
     selected_entry, caret_to_end, use_system_font, set_wait_cursor, input_box, message_box, pump_step,
 };
 
-bool qt_prepare() {
+namespace {
+
+void (*platform_failed)() = nullptr;
+
+// Qt ends the process when its platform cannot start, even when the display's socket
+// answered a moment before (a virtual display that is just going away).
+void startup_message(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (type == QtFatalMsg && platform_failed) platform_failed();
+}
+
+}  // namespace
+
+bool qt_prepare(void (*cannot_start)()) {
     if (QApplication::instance()) return true;
     static int argc = 1;
     static char name[] = "vorn";
     static char *argv[] = {name, nullptr};
+    platform_failed = cannot_start;
+    QtMessageHandler previous = qInstallMessageHandler(startup_message);
     new QApplication(argc, argv);
+    qInstallMessageHandler(previous);
     return QGuiApplication::primaryScreen() != nullptr;
 }
 
