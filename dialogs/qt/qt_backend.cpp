@@ -228,9 +228,9 @@ public:
 protected:
     QMimeData *createMimeDataFromSelection() const override {
         QTextCursor cursor = textCursor();
-        auto *data = new QMimeData;
-        data->setText(text_between(document(), cursor.selectionStart(), cursor.selectionEnd()));
-        return data;
+        auto *mime = new QMimeData;
+        mime->setText(text_between(document(), cursor.selectionStart(), cursor.selectionEnd()));
+        return mime;
     }
 };
 
@@ -271,10 +271,14 @@ void insert_lines(QTextCursor &cursor, const QString &text, int row) {
         ++block;
         begin = end + 1;
     }
-    int first = cursor.blockNumber();
+    int first_number = cursor.blockNumber();
     cursor.insertText(shown);
-    const QTextDocument *document = cursor.document();
-    for (int number : continued) document->findBlockByNumber(first + number).setUserState(kContinued);
+    QTextBlock block_at = cursor.document()->findBlockByNumber(first_number);
+    int at = 0;
+    for (int number : continued) {
+        for (; at < number && block_at.isValid(); ++at) block_at = block_at.next();
+        block_at.setUserState(kContinued);
+    }
 }
 
 void set_multi_edit(QtControl &c, std::string_view text) {
