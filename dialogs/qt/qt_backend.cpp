@@ -227,11 +227,22 @@ QString text_between(const QTextDocument *document, int from, int to) {
 
 QString whole_text(const QTextDocument *document) { return text_between(document, 0, document->characterCount() - 1); }
 
+void insert_lines(QPlainTextEdit *edit, QTextCursor &cursor, const QString &text);
+
 class MultiEdit : public QPlainTextEdit {
 public:
     using QPlainTextEdit::QPlainTextEdit;
 
 protected:
+    // A pasted number of megabytes is cut into rows like one the program sets.
+    void insertFromMimeData(const QMimeData *source) override {
+        if (!source->hasText()) return;
+        QTextCursor cursor = textCursor();
+        insert_lines(this, cursor, source->text());
+        setTextCursor(cursor);
+        ensureCursorVisible();
+    }
+
     QMimeData *createMimeDataFromSelection() const override {
         QTextCursor cursor = textCursor();
         auto *mime = new QMimeData;

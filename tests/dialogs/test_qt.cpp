@@ -292,8 +292,8 @@ TEST(QtBackend, LongLogsAppend) {
     });
 }
 
-// A line of a million digits (shown cut into rows) reads back, copies and takes the user's
-// typing as one line; replacing and clearing it leave nothing of it behind.
+// A line of a million digits (shown cut into rows) reads back, copies, pastes and takes the
+// user's typing as one line; replacing and clearing it leave nothing of it behind.
 TEST(QtBackend, HugeLineInAWrappedFieldStaysOneLine) {
     dlg::Dialog dialog = test_dialog();
     dialog.controls.push_back({1009, dlg::Kind::MultiEdit, "", 6, 120, 200, 56, dlg::kWrap | dlg::kVScroll});
@@ -307,6 +307,10 @@ TEST(QtBackend, HugeLineInAWrappedFieldStaysOneLine) {
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
         EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "first\n" + digits + "\nlast");
+        dlg::set_text(1009, "");
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);   // pasted back, cut into rows again
+        EXPECT_GT(edit->document()->blockCount(), 3);
+        EXPECT_EQ(dlg::get_text(1009), "first\r\n" + digits + "\r\nlast");
         dlg::set_text(1009, "");
         EXPECT_EQ(dlg::get_text(1009), "");
         EXPECT_EQ(edit->toPlainText(), "");
