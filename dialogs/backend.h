@@ -28,7 +28,9 @@ struct Ops {
 extern const Ops console_ops;
 #ifdef VORN_WITH_QT
 extern const Ops qt_ops;
-bool qt_prepare();   // creates the application object; false when no platform can be opened
+// Creates the application object; false when no screen can be opened. When Qt cannot start
+// its platform at all (it would abort), cannot_start is called first, if given.
+bool qt_prepare(void (*cannot_start)() = nullptr);
 #endif
 
 void select(const Ops *ops);
@@ -38,6 +40,13 @@ const Ops &current();
 bool command(int id, int code);   // runs the handler, unless one is running: false when dropped
 void close_requested();           // close box, Alt+F4, console "close" or end of input
 bool handler_running();
+
+// command() in three steps, for a backend that runs handlers on a thread of their own:
+// claim (false when the command must be dropped), run there, release once it has returned.
+// Between claim and release every other command is dropped.
+bool claim_handler();
+void run_handler(int id, int code);
+void release_handler();
 
 const std::string &default_caption();
 

@@ -1,17 +1,20 @@
 // The dialog's life cycle and the control calls, shared by both backends.
 #include "backend.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace dlg {
 
 namespace {
 
+// A handler may run on a thread of its own (Qt backend) while the window's thread takes
+// the user's commands, hence the atomics.
 struct ModalState {
-    bool open = false;      // between show_modal's start and its return
-    bool ended = false;     // closed or ended; controls read empty from here on
-    bool running = false;   // a handler is running
-    int result = 0;
+    std::atomic<bool> open = false;      // between show_modal's start and its return
+    std::atomic<bool> ended = false;     // closed or ended; controls read empty from here on
+    std::atomic<bool> running = false;   // a handler is running
+    std::atomic<int> result = 0;
     Handler handler;
 };
 
@@ -19,6 +22,21 @@ ModalState state;
 const backend::Ops *ops = &backend::console_ops;
 
 bool live() { return state.open && !state.ended; }
+
+// Bytes taken by the first `count` characters of text. A well-formed UTF-8 sequence is one
+// character; any other byte counts as a character of its own, so byte strings are cut too.
+size_t utf8_prefix(std::string_view text, size_t count) {
+    size_t at = 0;
+    for (; count > 0 && at < text.size(); --count) {
+        auto lead = static_cast<unsigned char>(text[at]);
+        size_t length = lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (lead >= 0xF8 || at + length > text.size()) length = 1;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) length = 1;
+        at += length;
+    }
+    return at;
+}
 
 }  // namespace
 
@@ -28,14 +46,23 @@ void select(const Ops *chosen) { ops = chosen; }
 const Ops &current() { return *ops; }
 bool handler_running() { return state.running; }
 
-bool command(int id, int code) {
+bool claim_handler() {
     // A command that arrives while a handler runs (during its pump steps or while its input
     // or message box is open) would run nested and clobber the registers the running one
     // is using, so it is dropped.
-    if (!live() || state.running || !state.handler) return false;
-    state.running = true;
-    state.handler(id, code);
-    state.running = false;
+    if (!live() || !state.handler) return false;
+    bool idle = false;
+    return state.running.compare_exchange_strong(idle, true);
+}
+
+void run_handler(int id, int code) { state.handler(id, code); }
+
+void release_handler() { state.running = false; }
+
+bool command(int id, int code) {
+    if (!claim_handler()) return false;
+    run_handler(id, code);
+    release_handler();
     return true;
 }
 
@@ -50,7 +77,9 @@ void close_requested() {
 int show_modal(const Dialog &dialog, const Handler &handler) { return show_modal(dialog, handler, nullptr); }
 
 int show_modal(const Dialog &dialog, const Handler &handler, const std::function<void()> &prepare) {
-    state = ModalState{};
+    state.ended = false;
+    state.running = false;
+    state.result = 0;
     state.open = true;
     state.handler = handler;
     ops->open(dialog);
@@ -102,10 +131,11 @@ void use_system_font(int id) {
 void set_wait_cursor(bool wait) { ops->set_wait_cursor(wait); }
 
 std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
-    std::string caption(backend::shown_text(title.empty() ? backend::default_caption() : title));
-    if (caption.size() > 60) caption.resize(60);
+    // Both limits count characters, and never split one.
+    std::string_view caption = backend::shown_text(title.empty() ? backend::default_caption() : title);
+    caption = caption.substr(0, utf8_prefix(caption, 60));
     std::string answer = ops->input_box(backend::shown_text(prompt), caption, backend::shown_text(default_text));
-    if (answer.size() > 255) answer.resize(255);
+    answer.resize(utf8_prefix(answer, 255));
     return answer;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -65,6 +66,23 @@ bool display_reachable() {
     return false;
 }
 
+int start_argc = 0;
+char **start_argv = nullptr;
+std::string start_name;
+
+// Called when Qt cannot start after the display seemed to answer: the program starts
+// again in the console with the same arguments and the same standard input, of which
+// nothing has been read yet.
+void restart_in_console() {
+    std::fprintf(stderr, "%s: cannot open the display; running in the console\n", start_name.c_str());
+    std::vector<char *> args(start_argv, start_argv + start_argc);
+    static char console_option[] = "--console";
+    args.push_back(console_option);
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    execv("/proc/self/exe", args.data());
+}
+
 }  // namespace
 
 const std::string &backend::default_caption() { return program_caption; }
@@ -96,7 +114,10 @@ int start(int argc, char **argv, const ProgramInfo &info) {
     }
 #ifdef VORN_WITH_QT
     if (!console && has_display()) {
-        if (display_reachable() && backend::qt_prepare()) {
+        start_argc = argc;
+        start_argv = argv;
+        start_name = info.name;
+        if (display_reachable() && backend::qt_prepare(restart_in_console)) {
             backend::select(&backend::qt_ops);
             return -1;
         }
@@ -105,6 +126,7 @@ int start(int argc, char **argv, const ProgramInfo &info) {
 #else
     (void)has_display;
     (void)display_reachable;
+    (void)restart_in_console;
     (void)console;
 #endif
     backend::select(&backend::console_ops);

@@ -94,9 +94,10 @@ void show_control(const ConsoleControl &control) {
         print_line(head + (static_cast<int>(i) == control.selected ? "* " : "") + control.entries[i]);
 }
 
-// Splits "WORD REST" at the first blank; REST keeps everything after that one blank.
+// Splits "WORD REST" at the first blank (space or tab); REST keeps everything after that
+// one blank.
 std::pair<std::string_view, std::string_view> split_word(std::string_view line) {
-    size_t blank = line.find(' ');
+    size_t blank = line.find_first_of(" \t");
     if (blank == std::string_view::npos) return {line, {}};
     return {line.substr(0, blank), line.substr(blank + 1)};
 }

@@ -1,7 +1,13 @@
 // The Qt 6 Widgets backend: the main dialog as a window with absolutely placed controls in
 // dialog units, and the input and message boxes as owner-less modal dialogs.
+//
+// Handlers run on a thread of their own while this (the GUI) thread keeps the window alive:
+// it repaints, moves, shows the wait cursor and drops other commands; the close box ends
+// the process at once. Every backend call a handler makes is carried out on the GUI thread
+// and waited for, so widgets are only ever touched there, and the program (and the library
+// it calls) still runs on one thread at a time.
 #include "../backend.h"
-#include "qt_testing.h"
+#include "qt_internal.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -14,28 +20,33 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 
 #include <chrono>
-#include <deque>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
-#include <optional>
 #include <thread>
+#include <type_traits>
 
 namespace dlg::backend {
 
 namespace {
 
-// Texts are 8-bit byte strings; Latin-1 maps every byte to one character and back.
-QString to_qt(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
-std::string from_qt(const QString &text) { return text.toLatin1().toStdString(); }
+using qt_internal::from_qt;
+using qt_internal::to_qt;
 
 // A multi-line edit holds lines; the programs' texts end lines with CR LF, as Windows edit
 // controls do.
@@ -47,21 +58,38 @@ QString lines_to_qt(std::string_view text) {
     return to_qt(plain);
 }
 std::string lines_from_qt(const QString &text) {
-    std::string latin = from_qt(text), result;
-    result.reserve(latin.size() + latin.size() / 16);
-    for (char c : latin) {
+    std::string bytes = from_qt(text), result;
+    result.reserve(bytes.size() + bytes.size() / 16);
+    for (char c : bytes) {
         if (c == '\n') result += '\r';
         result += c;
     }
     return result;
 }
 
+// ---- Calls from the handler's thread -------------------------------------------------
+
+bool on_gui_thread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+
+// Runs f on the GUI thread and returns its result; from a handler's thread it waits there.
+template <class F>
+auto on_gui(F f) -> decltype(f()) {
+    if (on_gui_thread()) return f();
+    if constexpr (std::is_void_v<decltype(f())>) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), f, Qt::BlockingQueuedConnection);
+    } else {
+        decltype(f()) result{};
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
 struct QtControl {
     Kind kind = Kind::Label;
     QWidget *widget = nullptr;
-    // The last text the program set in a multi-line edit, while the user has not changed it:
-    // reading it back needs no conversion, and a text that extends it (a log line) is
-    // appended instead of replacing a text of megabytes.
+    // The last text the program set, while the user has not changed it: it reads back
+    // byte for byte (also bytes that are not UTF-8), without a conversion of megabytes,
+    // and a text that extends it (a log line) is appended instead of replacing it all.
     std::string program_text;
     bool program_text_valid = false;
     int selected_row = -1;   // list boxes: the selection the program last heard of
@@ -72,15 +100,27 @@ MainDialog *main_window = nullptr;
 bool shown_once = false;
 std::map<int, QtControl> controls;
 bool setting_text = false;       // our own changes do not count as the user's typing
-bool wait_cursor_on = false;
+bool wait_cursor_on = false;     // asked for by the program
+bool handler_busy = false;       // a handler runs on its own thread
+bool busy_cursor = false;        // ... and has run long enough to show the wait cursor
+int boxes_open = 0;              // input and message boxes keep the arrow
+bool override_on = false;
+std::thread worker;
+unsigned worker_generation = 0;
 QFont dialog_font;
 int base_x = 6, base_y = 13;
 
-// Input and message box answers queued by tests (qt_testing.h).
-std::deque<std::optional<std::string>> queued_answers;
-std::function<void(QDialog *)> box_inspector;
-bool close_message_boxes = false;
-std::vector<std::string> recorded_messages, recorded_prompts;
+// At most one override cursor: the wait cursor while the program asks for it or a handler
+// has run for a moment, except over an open input or message box.
+void update_cursor() {
+    bool want = (wait_cursor_on || busy_cursor) && boxes_open == 0;
+    if (want == override_on) return;
+    override_on = want;
+    if (want)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
 
 // Dialog units to pixels, rounded as Windows' MulDiv does.
 int px_x(int units) { return (units * base_x + 2) / 4; }
@@ -119,6 +159,12 @@ protected:
     }
 
     void closeEvent(QCloseEvent *event) override {
+        // A handler may be deep in a computation of minutes that nothing can interrupt:
+        // closing then ends the process at once.
+        if (handler_busy) {
+            std::fflush(nullptr);
+            std::_Exit(0);
+        }
         close_requested();
         hide();
         event->accept();
@@ -153,15 +199,173 @@ void set_frame(QFrame *frame, uint32_t style) {
 
 Qt::ScrollBarPolicy bar(uint32_t style, uint32_t bit) { return (style & bit) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff; }
 
-// Qt's search for word boundaries grows with the square of a line's length: a result of a
-// million digits took minutes to lay out. Long texts (huge numbers, hex dumps) wrap
-// anywhere, which is linear; short ones at word boundaries.
-void choose_wrap(QPlainTextEdit *edit, size_t length) {
-    edit->setWordWrapMode(length > 20000 ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
+// ---- Multi-line edits ------------------------------------------------------------------
+//
+// The plain text edit lays out only the blocks (lines) it shows, but a block is always laid
+// out whole: one line of 4.7 million digits took seconds, and minutes with word wrapping.
+// So a line longer than kLongLine is shown cut into blocks of kRowsPerBlock full rows,
+// marked as continued; the text the program reads, and what is copied, joins them again.
+// Each block is told its row count ahead of its layout, so the scroll bar is right from
+// the start. (Blocks of one row each would cost 4 us apiece to insert: 0.35 s for 4.7
+// million digits.)
+constexpr int kLongLine = 1000;
+constexpr int kRowsPerBlock = 16;
+constexpr int kContinued = 1;   // block user state: the line goes on in the next block
+
+// The document's text from position from to position to, with the cut lines joined.
+QString text_between(const QTextDocument *document, int from, int to) {
+    QString text;
+    text.reserve(to - from);
+    for (QTextBlock block = document->findBlock(from); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        int begin = block.position(), end = begin + block.length() - 1;   // end: the separator
+        text += block.text().mid(std::max(from, begin) - begin, std::min(to, end) - std::max(from, begin));
+        if (to > end && block.userState() != kContinued) text += QChar('\n');
+    }
+    return text;
+}
+
+QString whole_text(const QTextDocument *document) { return text_between(document, 0, document->characterCount() - 1); }
+
+void insert_lines(QPlainTextEdit *edit, QTextCursor &cursor, const QString &text);
+
+class MultiEdit : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    // A pasted number of megabytes is cut into rows like one the program sets.
+    void insertFromMimeData(const QMimeData *source) override {
+        if (!source->hasText()) return;
+        QTextCursor cursor = textCursor();
+        insert_lines(this, cursor, source->text());
+        setTextCursor(cursor);
+        ensureCursorVisible();
+    }
+
+    QMimeData *createMimeDataFromSelection() const override {
+        QTextCursor cursor = textCursor();
+        auto *mime = new QMimeData;
+        mime->setText(text_between(document(), cursor.selectionStart(), cursor.selectionEnd()));
+        return mime;
+    }
+};
+
+// Characters of one row: the width of a digit is that of every digit in the usual fonts,
+// and a row of wider characters still wraps as any block does.
+int row_length(QPlainTextEdit *edit) {
+    if (edit->lineWrapMode() == QPlainTextEdit::NoWrap) return kLongLine;
+    int width = edit->width() - 2 * edit->frameWidth() - 2 * static_cast<int>(edit->document()->documentMargin()) - 4;
+    if (edit->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn)
+        width -= edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, edit);
+    int digit = std::max(1, QFontMetrics(edit->font()).horizontalAdvance(QChar('0')));
+    return std::max(8, width / digit);
+}
+
+// Inserts text at the cursor, cutting its long lines.
+void insert_lines(QPlainTextEdit *edit, QTextCursor &cursor, const QString &text) {
+    int row = row_length(edit);
+    bool wraps = edit->lineWrapMode() != QPlainTextEdit::NoWrap;
+    qsizetype piece = wraps ? qsizetype(row) * kRowsPerBlock : row;
+    QString shown;
+    shown.reserve(text.size() + text.size() / piece + 1);
+    struct Cut { int block, rows; bool continued; };   // block counted from the cursor's
+    std::vector<Cut> cuts;
+    int block = 0;
+    for (qsizetype begin = 0; begin <= text.size();) {
+        qsizetype end = text.indexOf(QChar('\n'), begin);
+        if (end < 0) end = text.size();
+        qsizetype length = end - begin;
+        if (length > kLongLine) {
+            for (qsizetype at = begin; at < end; at += piece) {
+                qsizetype size = std::min(piece, end - at);
+                if (at > begin) {
+                    shown += QChar('\n');
+                    ++block;
+                }
+                shown += QStringView(text).mid(at, size);
+                cuts.push_back({block, wraps ? int((size + row - 1) / row) : 1, at + size < end});
+            }
+        } else {
+            shown += QStringView(text).mid(begin, length);
+        }
+        if (end == text.size()) break;
+        shown += QChar('\n');
+        ++block;
+        begin = end + 1;
+    }
+    int first_number = cursor.blockNumber();
+    cursor.insertText(shown);
+    QTextDocument *document = cursor.document();
+    QTextBlock block_at = document->findBlockByNumber(first_number);
+    int at = 0;
+    for (const Cut &cut : cuts) {
+        for (; at < cut.block && block_at.isValid(); ++at) block_at = block_at.next();
+        if (cut.continued) block_at.setUserState(kContinued);
+        if (!block_at.layout() || block_at.layout()->lineCount() == 0) block_at.setLineCount(cut.rows);
+    }
+    if (!cuts.empty()) {
+        QAbstractTextDocumentLayout *layout = document->documentLayout();
+        emit layout->documentSizeChanged(layout->documentSize());
+    }
+}
+
+void set_multi_edit(QtControl &c, std::string_view text) {
+    auto *edit = static_cast<QPlainTextEdit *>(c.widget);
+    const std::string &old = c.program_text;
+    bool extends = c.program_text_valid && text.size() > old.size() && text.substr(0, old.size()) == old &&
+                   (old.empty() || old.back() != '\r');
+    setting_text = true;
+    if (extends) {
+        QTextCursor cursor(edit->document());
+        cursor.movePosition(QTextCursor::End);
+        insert_lines(edit, cursor, lines_to_qt(text.substr(old.size())));
+    } else {
+        // Cleared first, so nothing lays out the old text again; then only the rows shown
+        // are laid out.
+        edit->setPlainText(QString());
+        QTextCursor cursor(edit->document());
+        insert_lines(edit, cursor, lines_to_qt(text));
+        edit->moveCursor(QTextCursor::Start);
+    }
+    setting_text = false;
+    c.program_text = text;
+    c.program_text_valid = true;
+}
+
+// ---- Handlers on their own thread ------------------------------------------------------
+
+void finish_handler() {
+    worker.join();
+    handler_busy = false;
+    busy_cursor = false;
+    update_cursor();
+    release_handler();
+}
+
+// Runs the handler of a command on a thread of its own; false when the command is dropped
+// because another handler runs.
+bool start_handler(int id, int code) {
+    if (!claim_handler()) return false;
+    handler_busy = true;
+    unsigned generation = ++worker_generation;
+    // Quick commands do not flash the wait cursor.
+    QTimer::singleShot(150, QCoreApplication::instance(), [generation] {
+        if (!handler_busy || generation != worker_generation) return;
+        busy_cursor = true;
+        update_cursor();
+    });
+    worker = std::thread([id, code] {
+        run_handler(id, code);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), finish_handler, Qt::QueuedConnection);
+    });
+    return true;
 }
 
 QWidget *make_control(const Control &c, int id, QtControl &entry) {
     QString text = to_qt(shown_text(c.text));
+    entry.program_text = shown_text(c.text);
+    entry.program_text_valid = true;
     switch (c.kind) {
     case Kind::Label: {
         auto *label = new QLabel(main_window);
@@ -176,7 +380,7 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         auto *button = new QPushButton(text, main_window);
         button->setAutoDefault(false);
         button->setDefault(false);
-        QObject::connect(button, &QPushButton::clicked, [id] { command(id, kClicked); });
+        QObject::connect(button, &QPushButton::clicked, [id] { start_handler(id, kClicked); });
         return button;
     }
     case Kind::GroupBox: {
@@ -190,23 +394,24 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
     case Kind::Edit: {
         auto *edit = new QLineEdit(text, main_window);
         edit->setFrame((c.style & kClientEdge) != 0);
+        QObject::connect(edit, &QLineEdit::textEdited, [id] {
+            if (auto it = controls.find(id); it != controls.end()) it->second.program_text_valid = false;
+        });
         return edit;
     }
     case Kind::MultiEdit: {
-        auto *edit = new QPlainTextEdit(main_window);
+        auto *edit = new MultiEdit(main_window);
         edit->setUndoRedoEnabled(false);   // megabyte texts would be kept twice
         edit->setTabChangesFocus(true);
         edit->setLineWrapMode((c.style & kWrap) ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+        edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         edit->setVerticalScrollBarPolicy(bar(c.style, kVScroll));
         edit->setHorizontalScrollBarPolicy((c.style & kWrap) ? Qt::ScrollBarAlwaysOff : bar(c.style, kHScroll));
         if (!(c.style & kClientEdge)) edit->setFrameStyle(QFrame::NoFrame);
         edit->installEventFilter(main_window);
-        choose_wrap(edit, c.text.size());
-        setting_text = true;
-        edit->setPlainText(lines_to_qt(shown_text(c.text)));
-        setting_text = false;
-        entry.program_text = shown_text(c.text);
-        entry.program_text_valid = true;
+        edit->setGeometry(dialog_rect(c.x, c.y, c.w, c.h));   // the row length depends on it
+        entry.widget = edit;
+        set_multi_edit(entry, shown_text(c.text));
         QObject::connect(edit, &QPlainTextEdit::textChanged, [id] {
             auto it = controls.find(id);
             if (!setting_text && it != controls.end()) it->second.program_text_valid = false;
@@ -222,7 +427,7 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         QObject::connect(list, &QListWidget::itemSelectionChanged, [id, list] {
             auto selected = list->selectedItems();
             int row = selected.isEmpty() ? -1 : list->row(selected.first());
-            if (command(id, kSelChange)) {
+            if (start_handler(id, kSelChange)) {
                 if (auto it = controls.find(id); it != controls.end()) it->second.selected_row = row;
                 return;
             }
@@ -280,6 +485,8 @@ void wait_for_event() {
 }
 
 void destroy() {
+    // end_dialog from a handler ends the dialog before the handler has returned.
+    while (handler_busy) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     controls.clear();
     delete main_window;
     main_window = nullptr;
@@ -290,42 +497,18 @@ QtControl *find(int id) {
     return it == controls.end() ? nullptr : &it->second;
 }
 
-std::string get_text(int id) {
+std::string read_text(int id) {
     QtControl *c = find(id);
     if (!c) return {};
+    if (c->program_text_valid) return c->program_text;
     switch (c->kind) {
-    case Kind::Label: return from_qt(static_cast<QLabel *>(c->widget)->text());
-    case Kind::Button: return from_qt(static_cast<QPushButton *>(c->widget)->text());
-    case Kind::GroupBox: return from_qt(static_cast<QGroupBox *>(c->widget)->title());
     case Kind::Edit: return from_qt(static_cast<QLineEdit *>(c->widget)->text());
-    case Kind::MultiEdit:
-        if (c->program_text_valid) return c->program_text;
-        return lines_from_qt(static_cast<QPlainTextEdit *>(c->widget)->toPlainText());
-    case Kind::ListBox: return {};
+    case Kind::MultiEdit: return lines_from_qt(whole_text(static_cast<QPlainTextEdit *>(c->widget)->document()));
+    default: return {};
     }
-    return {};
 }
 
-void set_multi_edit(QtControl &c, std::string_view text) {
-    auto *edit = static_cast<QPlainTextEdit *>(c.widget);
-    if (edit->lineWrapMode() != QPlainTextEdit::NoWrap) choose_wrap(edit, text.size());
-    setting_text = true;
-    const std::string &old = c.program_text;
-    bool extends = c.program_text_valid && text.size() > old.size() && text.substr(0, old.size()) == old &&
-                   (old.empty() || old.back() != '\r');
-    if (extends) {
-        QTextCursor cursor(edit->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(lines_to_qt(text.substr(old.size())));
-    } else {
-        edit->setPlainText(lines_to_qt(text));
-    }
-    setting_text = false;
-    c.program_text = text;
-    c.program_text_valid = true;
-}
-
-void set_text(int id, std::string_view text) {
+void write_text(int id, std::string_view text) {
     QtControl *c = find(id);
     if (!c) return;
     switch (c->kind) {
@@ -333,50 +516,72 @@ void set_text(int id, std::string_view text) {
     case Kind::Button: static_cast<QPushButton *>(c->widget)->setText(to_qt(text)); break;
     case Kind::GroupBox: static_cast<QGroupBox *>(c->widget)->setTitle(to_qt(text)); break;
     case Kind::Edit: static_cast<QLineEdit *>(c->widget)->setText(to_qt(text)); break;
-    case Kind::MultiEdit: set_multi_edit(*c, text); break;
-    case Kind::ListBox: break;
+    case Kind::MultiEdit: set_multi_edit(*c, text); return;
+    case Kind::ListBox: return;
     }
+    c->program_text = text;
+    c->program_text_valid = true;
+}
+
+std::string get_text(int id) {
+    return on_gui([id] { return read_text(id); });
+}
+
+void set_text(int id, std::string_view text) {
+    on_gui([id, text] { write_text(id, text); });
 }
 
 void set_visible(int id, bool visible) {
-    if (QtControl *c = find(id)) c->widget->setVisible(visible);
+    on_gui([id, visible] {
+        if (QtControl *c = find(id)) c->widget->setVisible(visible);
+    });
 }
 
 void add_list_entry(int id, std::string_view text) {
-    QtControl *c = find(id);
-    if (c && c->kind == Kind::ListBox) static_cast<QListWidget *>(c->widget)->addItem(to_qt(text));
+    on_gui([id, text] {
+        QtControl *c = find(id);
+        if (!c || c->kind != Kind::ListBox) return;
+        // The entry's own bytes are kept beside its shown text, for selected_entry.
+        auto *item = new QListWidgetItem(to_qt(text));
+        item->setData(Qt::UserRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+        static_cast<QListWidget *>(c->widget)->addItem(item);
+    });
 }
 
 std::string selected_entry(int id) {
-    QtControl *c = find(id);
-    if (!c || c->kind != Kind::ListBox) return {};
-    auto selected = static_cast<QListWidget *>(c->widget)->selectedItems();
-    return selected.isEmpty() ? std::string() : from_qt(selected.first()->text());
+    return on_gui([id] {
+        QtControl *c = find(id);
+        if (!c || c->kind != Kind::ListBox) return std::string();
+        auto selected = static_cast<QListWidget *>(c->widget)->selectedItems();
+        return selected.isEmpty() ? std::string() : selected.first()->data(Qt::UserRole).toByteArray().toStdString();
+    });
 }
 
 void caret_to_end(int id) {
-    QtControl *c = find(id);
-    if (!c) return;
-    if (c->kind == Kind::MultiEdit) {
-        auto *edit = static_cast<QPlainTextEdit *>(c->widget);
-        edit->moveCursor(QTextCursor::End);
-        edit->ensureCursorVisible();
-    } else if (c->kind == Kind::Edit) {
-        static_cast<QLineEdit *>(c->widget)->end(false);
-    }
+    on_gui([id] {
+        QtControl *c = find(id);
+        if (!c) return;
+        if (c->kind == Kind::MultiEdit) {
+            auto *edit = static_cast<QPlainTextEdit *>(c->widget);
+            edit->moveCursor(QTextCursor::End);
+            edit->ensureCursorVisible();
+        } else if (c->kind == Kind::Edit) {
+            static_cast<QLineEdit *>(c->widget)->end(false);
+        }
+    });
 }
 
 void use_system_font(int id) {
-    if (QtControl *c = find(id)) c->widget->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+    on_gui([id] {
+        if (QtControl *c = find(id)) c->widget->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+    });
 }
 
 void set_wait_cursor(bool wait) {
-    if (wait == wait_cursor_on) return;   // the override cursor stacks; keep one at most
-    wait_cursor_on = wait;
-    if (wait)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
+    on_gui([wait] {
+        wait_cursor_on = wait;
+        update_cursor();
+    });
 }
 
 void centre_on_screen(QWidget *box) {
@@ -386,9 +591,22 @@ void centre_on_screen(QWidget *box) {
     box->move(area.center() - QPoint(box->width() / 2, box->height() / 2));
 }
 
-std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text) {
+// Runs a box modally on the GUI thread, with the arrow cursor over it.
+int run_box(QDialog &box, std::string_view text) {
+    if (qt_internal::box_shown) {
+        std::string shown(text);
+        QTimer::singleShot(0, &box, [&box, shown] { qt_internal::box_shown(&box, shown); });
+    }
+    ++boxes_open;
+    update_cursor();
+    int result = box.exec();
+    --boxes_open;
+    update_cursor();
+    return result;
+}
+
+std::string show_input_box(std::string_view prompt, std::string_view caption, std::string_view default_text) {
     if (!main_window) choose_dialog_font();
-    recorded_prompts.emplace_back(prompt);
     // No owner: the main dialog stays enabled while the box is open.
     QDialog box(nullptr);
     box.setFont(dialog_font);
@@ -407,9 +625,10 @@ std::string input_box(std::string_view prompt, std::string_view caption, std::st
     auto *cancel = new QPushButton("CANCEL", &box);
     cancel->setGeometry(dialog_rect(104, 19, 40, 10));
     cancel->setAutoDefault(false);
+    // The field takes any length; the answer is cut to 255 characters (dialogs.cpp), the
+    // same in both backends.
     auto *edit = new QLineEdit(&box);
     edit->setGeometry(dialog_rect(2, 82, 146, 12));
-    edit->setMaxLength(255);
     edit->setText(to_qt(default_text));
     edit->selectAll();
     QObject::connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
@@ -417,37 +636,29 @@ std::string input_box(std::string_view prompt, std::string_view caption, std::st
     centre_on_screen(&box);
     box.setFocusProxy(edit);
     edit->setFocus();
-
-    if (box_inspector || !queued_answers.empty()) {
-        std::optional<std::optional<std::string>> answer;
-        if (!queued_answers.empty()) {
-            answer = queued_answers.front();
-            queued_answers.pop_front();
-        }
-        QTimer::singleShot(0, &box, [&box, edit, ok, cancel, answer] {
-            if (box_inspector) box_inspector(&box);
-            if (!answer) return;
-            if (*answer) {
-                edit->setText(to_qt(**answer));
-                ok->click();
-            } else {
-                cancel->click();
-            }
-        });
-    }
-    if (box.exec() != QDialog::Accepted) return {};
+    if (run_box(box, prompt) != QDialog::Accepted) return {};
     return from_qt(edit->text());
 }
 
+std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text) {
+    return on_gui([=] { return show_input_box(prompt, caption, default_text); });
+}
+
 void message_box(std::string_view text, std::string_view caption) {
-    recorded_messages.emplace_back(text);
-    QMessageBox box(QMessageBox::NoIcon, to_qt(caption), to_qt(text), QMessageBox::Ok, nullptr);
-    box.setTextFormat(Qt::PlainText);
-    if (close_message_boxes) QTimer::singleShot(0, &box, [&box] { box.accept(); });
-    box.exec();
+    on_gui([=] {
+        QMessageBox box(QMessageBox::NoIcon, to_qt(caption), to_qt(text), QMessageBox::Ok, nullptr);
+        box.setTextFormat(Qt::PlainText);
+        run_box(box, text);
+    });
 }
 
 void pump_step() {
+    // The GUI thread answers on its own while a handler runs on its thread: there a step
+    // is the 1 ms pause alone.
+    if (!on_gui_thread()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return;
+    }
     // One pass over what is pending; with nothing pending, 1 ms of sleep.
     QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
     QCoreApplication::sendPostedEvents();
@@ -462,47 +673,43 @@ const Ops qt_ops = {
     selected_entry, caret_to_end, use_system_font, set_wait_cursor, input_box, message_box, pump_step,
 };
 
-bool qt_prepare() {
+namespace {
+
+void (*platform_failed)() = nullptr;
+
+// Qt ends the process when its platform cannot start, even when the display's socket
+// answered a moment before (a virtual display that is just going away).
+void startup_message(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (type == QtFatalMsg && platform_failed) platform_failed();
+}
+
+}  // namespace
+
+bool qt_prepare(void (*cannot_start)()) {
     if (QApplication::instance()) return true;
     static int argc = 1;
     static char name[] = "vorn";
     static char *argv[] = {name, nullptr};
+    platform_failed = cannot_start;
+    QtMessageHandler previous = qInstallMessageHandler(startup_message);
     new QApplication(argc, argv);
+    qInstallMessageHandler(previous);
     return QGuiApplication::primaryScreen() != nullptr;
 }
 
-}  // namespace dlg::backend
+// ---- What the test support sees ------------------------------------------------------------
 
-// ---- Test support ----------------------------------------------------------------------
+namespace qt_internal {
 
-namespace dlg::qt_testing {
+QString to_qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+std::string from_qt(const QString &text) { return text.toUtf8().toStdString(); }
 
-using namespace dlg::backend;
-
-void use_qt_backend() {
-    if (!QApplication::instance() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qt_prepare();
-    select(&qt_ops);
-}
-
-QWidget *main_dialog() { return main_window; }
+QWidget *main_window() { return backend::main_window; }
 
 QWidget *control(int id) {
     QtControl *c = find(id);
     return c ? c->widget : nullptr;
-}
-
-void queue_input_answer(const std::string &text) { queued_answers.emplace_back(text); }
-void queue_input_cancel() { queued_answers.emplace_back(std::nullopt); }
-void inspect_input_boxes(std::function<void(QDialog *)> inspector) { box_inspector = std::move(inspector); }
-void auto_close_message_boxes(bool on) { close_message_boxes = on; }
-std::vector<std::string> message_box_texts() { return recorded_messages; }
-std::vector<std::string> input_box_prompts() { return recorded_prompts; }
-
-void clear_recorded() {
-    recorded_messages.clear();
-    recorded_prompts.clear();
 }
 
 int base_unit_x() {
@@ -515,9 +722,10 @@ int base_unit_y() {
     return base_y;
 }
 
-bool save_screenshot(const std::string &png_path) {
-    if (!main_window) return false;
-    return main_window->grab().save(QString::fromStdString(png_path), "PNG");
-}
+bool busy() { return handler_busy; }
 
-}  // namespace dlg::qt_testing
+void (*box_shown)(QDialog *box, std::string_view text) = nullptr;
+
+}  // namespace qt_internal
+
+}  // namespace dlg::backend

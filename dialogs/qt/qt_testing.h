@@ -1,5 +1,5 @@
-// Test and screenshot support for the Qt backend. Only tests and screenshot tools include
-// this header; program code never sees Qt.
+// Test and screenshot support for the Qt backend, in the library dialogs_qt_testing that
+// only tests and screenshot tools link; the programs carry none of it.
 #pragma once
 
 #include <functional>
@@ -18,6 +18,10 @@ void use_qt_backend();
 // The main dialog while it is shown, and one of its controls; nullptr when there is none.
 QWidget *main_dialog();
 QWidget *control(int id);
+
+// Handlers run on a thread of their own: a click returns at once. This handles the GUI's
+// events until the running handler (if any) has returned.
+void wait_until_idle();
 
 // Answers for the next input boxes, in order: the box opens as usual, then the text is typed
 // (as far as the edit field takes it) and OK is clicked, or Cancel for queue_input_cancel.

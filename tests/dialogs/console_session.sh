@@ -42,6 +42,24 @@ echo "exit $?" >>"$work/out"
 printf '[1007] Demo started\n[1001] Demo dialog\nexit 0\n' >"$work/expected"
 check "unreachable display" "$work/expected" "$work/out"
 
+# A display whose socket answers but that is no X server (as a virtual display going away
+# looks to a program starting): Qt cannot start, the program goes on in the console.
+python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.bind("\0/tmp/.X11-unix/X4712")
+s.listen(8)
+print("ready", flush=True)
+while True:
+    s.accept()[0].close()
+' >"$work/fake" &
+fake=$!
+for _ in $(seq 50); do [ -s "$work/fake" ] && break; sleep 0.1; done
+printf 'show 1001\n' | env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:4712 "$demo" >"$work/out" 2>/dev/null
+echo "exit $?" >>"$work/out"
+kill $fake
+check "display that cannot start Qt" "$work/expected" "$work/out"
+
 # Options.
 "$demo" --version >"$work/out" 2>&1; echo "exit $?" >>"$work/out"
 printf 'console_demo 0.1\nexit 0\n' >"$work/expected"

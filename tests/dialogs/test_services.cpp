@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <random>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -85,6 +87,33 @@ TEST(Controls, WithoutADialogReadEmptyAndIgnoreWrites) {
     dlg::add_list_entry(1001, "y");
     EXPECT_EQ(dlg::get_text(1001), "");
     EXPECT_EQ(dlg::selected_entry(1001), "");
+}
+
+// The console backend fed from a script: tabs count as blanks between a command and its id,
+// and the input box's limit of 255 counts characters (here two-byte ones), never splitting
+// one.
+TEST(Console, TabsBeforeTheIdAndTheInputLimitInCharacters) {
+    std::string e300;
+    for (int i = 0; i < 300; ++i) e300 += "\u00e9";
+    std::istringstream script("press\t1002\n \tset\t1003\tx y\npress \t 1002\n" + e300 + "\n" +
+                              e300.substr(0, 400) + "\nclose\n");
+    std::streambuf *old = std::cin.rdbuf(script.rdbuf());
+    std::vector<std::string> seen;
+    dlg::Dialog dialog{"console", 0, 0, 100, 100, {
+        {1002, dlg::Kind::Button, "Go", 0, 0, 10, 10},
+        {1003, dlg::Kind::Edit, "", 0, 20, 10, 10},
+    }};
+    testing::internal::CaptureStdout();
+    dlg::show_modal(dialog, [&](int id, int) {
+        seen.push_back(std::to_string(id) + ":" + dlg::get_text(1003));
+        if (seen.size() == 2) {
+            seen.push_back(dlg::input_box("Text?", "", ""));
+            seen.push_back(dlg::input_box("Text?", "", ""));
+        }
+    });
+    testing::internal::GetCapturedStdout();
+    std::cin.rdbuf(old);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1002:", "1002:x y", e300.substr(0, 510), e300.substr(0, 400)}));
 }
 
 }  // namespace

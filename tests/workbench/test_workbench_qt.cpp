@@ -5,6 +5,7 @@
 #include <workbench.hpp>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,6 +17,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -69,15 +72,27 @@ int run_dialog(std::function<void()> checks) {
     qt::use_qt_backend();
     QTimer::singleShot(0, [&checks] {
         checks();
+        qt::wait_until_idle();
         if (!dlg::dialog_closed() && qt::main_dialog()) qt::main_dialog()->close();
     });
     return dlg::show_modal(wb::main_dialog(), wb::dispatch, wb::prepare_dialog);
 }
 
+// A click, and the handler it starts run to its end.
 void click(int id) {
     auto *button = qobject_cast<QPushButton *>(qt::control(id));
     ASSERT_NE(button, nullptr) << id;
     QTest::mouseClick(button, Qt::LeftButton);
+    qt::wait_until_idle();
+}
+
+void select_operation(std::string_view label) {
+    auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
+    ASSERT_NE(list, nullptr);
+    auto found = list->findItems(QString::fromUtf8(label.data(), qsizetype(label.size())), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << label;
+    list->setCurrentItem(found.first());
+    qt::wait_until_idle();
 }
 
 TEST(WorkbenchDialog, DescriptionMatchesTheTable) {
@@ -166,14 +181,15 @@ TEST(WorkbenchDialog, CommandsDuringACalculationAreIgnored) {
         auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
         ASSERT_NE(list, nullptr);
         list->setCurrentRow(12);  // "Generate random number"
+        qt::wait_until_idle();
         EXPECT_EQ(dlg::selected_entry(wb::kOperationList), "Generate random number");
         EXPECT_FALSE(qt::control(wb::kFieldA)->isVisible());
         // While the input box is open, "Clear parameters" and "Exit" are dropped.
         bool inspected = false;
         qt::inspect_input_boxes([&inspected](QDialog *) {
             inspected = true;
-            click(wb::kClearParametersButton);
-            click(wb::kExitButton);
+            QTest::mouseClick(qt::control(wb::kClearParametersButton), Qt::LeftButton);
+            QTest::mouseClick(qt::control(wb::kExitButton), Qt::LeftButton);
         });
         qt::queue_input_answer("4");
         click(wb::kCalculateButton);
@@ -196,36 +212,32 @@ TEST(WorkbenchDialog, CommandsDuringACalculationAreIgnored) {
 
 namespace {
 
-TEST(WorkbenchDialog, CloseBoxClosesDuringACalculation) {
-    bool closed_in_box = false;
-    int result = run_dialog([&] {
-        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
-        ASSERT_NE(list, nullptr);
-        list->setCurrentRow(25);  // "a is prime? (Fermat, <>100%)" asks for a count
-        qt::inspect_input_boxes([&closed_in_box](QDialog *) {
-            qt::main_dialog()->close();
-            closed_in_box = dlg::dialog_closed();
+// The close box ends the program at once, also while a calculation waits in an input box.
+TEST(WorkbenchDialogDeathTest, CloseBoxEndsTheProgramDuringACalculation) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT({
+        run_dialog([] {
+            select_operation("a is prime? (Fermat, <>100%)");   // asks for a count
+            qt::inspect_input_boxes([](QDialog *) { qt::main_dialog()->close(); });
+            QTest::mouseClick(qt::control(wb::kCalculateButton), Qt::LeftButton);
+            for (;;) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         });
-        qt::queue_input_answer("3");
-        click(wb::kCalculateButton);
-        qt::inspect_input_boxes(nullptr);
-    });
-    EXPECT_TRUE(closed_in_box);
-    EXPECT_EQ(result, 0);
+        std::exit(3);
+    }, testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
 
 namespace {
 
-// 3 ^ 10000000 has 4771213 digits: computed, converted and shown in the real edit field.
-TEST(WorkbenchDialog, LongResultIsShown) {
-    std::string caption, tail;
-    size_t length = 0;
+// 3 ^ 10000000 has 4771213 digits: computed, converted and shown in the real edit field,
+// copied whole, and cleared by "Clear result" and by choosing another operation.
+TEST(WorkbenchDialog, LongResultIsShownCopiedAndCleared) {
+    std::string caption, tail, copied_tail;
+    size_t length = 0, copied = 0;
+    std::vector<std::string> after_clear;
     int result = run_dialog([&] {
-        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
-        ASSERT_NE(list, nullptr);
-        list->setCurrentRow(6);  // "a ^ b"
+        select_operation("a ^ b");
         dlg::set_text(wb::kFieldA, "3");
         dlg::set_text(wb::kFieldB, "10000000");
         click(wb::kCalculateButton);
@@ -233,11 +245,26 @@ TEST(WorkbenchDialog, LongResultIsShown) {
         std::string text = dlg::get_text(wb::kResultField);
         length = text.size();
         if (length >= 10) tail = text.substr(length - 10);
-        QApplication::processEvents();  // lays the text out and draws it
+        QWidget *field = qt::control(wb::kResultField);
+        field->repaint();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+        QString clip = QApplication::clipboard()->text();
+        copied = size_t(clip.size());
+        copied_tail = clip.right(10).toStdString();
+        click(wb::kClearResultButton);
+        after_clear.push_back(dlg::get_text(wb::kResultField));
+        click(wb::kCalculateButton);
+        select_operation("a * b");
+        after_clear.push_back(dlg::get_text(wb::kResultField));
+        after_clear.push_back(qobject_cast<QPlainTextEdit *>(field)->toPlainText().toStdString());
     });
     EXPECT_EQ(caption, "Result ( 4771213 decimal digits)");
     EXPECT_EQ(length, 4771213u);
     EXPECT_EQ(tail, "2200000001");  // 3^10000000 mod 10^10
+    EXPECT_EQ(copied, 4771213u);
+    EXPECT_EQ(copied_tail, "2200000001");
+    EXPECT_EQ(after_clear, (std::vector<std::string>{"", "", ""}));
     EXPECT_EQ(result, 0);
 }
 
