@@ -38,8 +38,7 @@ const std::vector<uint32_t> &sieve_primes() {
 }
 
 bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
-    mpz_t d, y, n_minus_1;
-    mpz_inits(d, y, n_minus_1, nullptr);
+    Num d, y, n_minus_1;
     mpz_sub_ui(n_minus_1, n, 1);
     mp_bitcnt_t s = mpz_scan1(n_minus_1, 0);
     mpz_tdiv_q_2exp(d, n_minus_1, s);
@@ -50,13 +49,11 @@ bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
         if (mpz_cmp(y, n_minus_1) == 0) probable = true;
         else if (mpz_cmp_ui(y, 1) == 0) break;  // a square root of 1 other than -1: composite
     }
-    mpz_clears(d, y, n_minus_1, nullptr);
     return probable;
 }
 
 int random_base_rounds(mpz_srcptr n, int rounds) {
-    mpz_t a, lo, hi;
-    mpz_inits(a, lo, hi, nullptr);
+    Num a, lo, hi;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     int verdict = 1;
@@ -64,7 +61,6 @@ int random_base_rounds(mpz_srcptr n, int rounds) {
         if (!random_range(a, lo, hi)) verdict = -1;
         else if (!strong_probable_prime(n, a)) verdict = 0;
     }
-    mpz_clears(a, lo, hi, nullptr);
     return verdict;
 }
 
@@ -103,13 +99,11 @@ void product_of(mpz_ptr out, const std::vector<uint32_t> &t, size_t lo, size_t h
         for (size_t i = lo; i < hi; ++i) mpz_mul_ui(out, out, t[i]);
         return;
     }
-    mpz_t right;
-    mpz_init(right);
+    Num right;
     size_t mid = lo + (hi - lo) / 2;
     product_of(out, t, lo, mid);
     product_of(right, t, mid, hi);
     mpz_mul(out, out, right);
-    mpz_clear(right);
 }
 
 mpz_srcptr table_product() {
@@ -137,18 +131,39 @@ std::vector<uint32_t> first_primes(size_t n) {
 // host program owns signals) and without taking over GMP's allocator (the library and the
 // program share GMP). Its stack starts small and may grow to kPariStackMax. A host that
 // runs PARI itself has started it already: then its set-up stands.
+//
+// PARI (built with its pthread engine) keeps its stack per thread: the thread that started
+// it has the main stack, and any other thread that proves gets a stack of its own on its
+// first proof, released when the thread ends. Proofs never run at once (the library lock).
 constexpr size_t kPariStack = size_t{16} << 20;
 constexpr size_t kPariStackMax = size_t{1} << 30;
 
+struct PariThread {
+    struct pari_thread data {};
+    PariThread() {
+        pari_thread_valloc(&data, kPariStack, kPariStackMax, nullptr);
+        pari_thread_start(&data);
+    }
+    ~PariThread() {
+        pari_thread_close();
+        pari_thread_free(&data);
+    }
+};
+
 void start_pari() {
-    static bool started = [] {
-        if (pari_mainstack != nullptr) return true;
-        pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
-        paristack_setsize(kPariStack, kPariStackMax);
+    static bool started = false;
+    if (!started) {
+        if (pari_mainstack == nullptr) {
+            pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
+            paristack_setsize(kPariStack, kPariStackMax);
+        }
         DEBUGMEM = 0;  // no notes on stdout when the stack grows
-        return true;
-    }();
-    (void)started;
+        started = true;
+    }
+    if (pari_mainstack == nullptr) {
+        thread_local PariThread own;
+        (void)own;
+    }
 }
 
 // 1 prime, 0 composite, -1 when PARI failed (out of stack or any other error).
@@ -174,6 +189,7 @@ int pari_ecpp(mpz_srcptr n) {
     }
     pari_ENDCATCH;
     set_avma(top);
+    wipe(text);
     return verdict;
 }
 
@@ -264,8 +280,7 @@ int trivial_verdict(mpz_srcptr n) {
 
 // Fermat test with random bases in [2, n-2] on odd n >= 5.
 bool fermat(mpz_srcptr n, int rounds) {
-    mpz_t a, lo, hi, n_minus_1, y;
-    mpz_inits(a, lo, hi, n_minus_1, y, nullptr);
+    Num a, lo, hi, n_minus_1, y;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     mpz_sub_ui(n_minus_1, n, 1);
@@ -277,54 +292,12 @@ bool fermat(mpz_srcptr n, int rounds) {
             passed = mpz_cmp_ui(y, 1) == 0;
         }
     }
-    mpz_clears(a, lo, hi, n_minus_1, y, nullptr);
     return passed;
 }
 
-// The Fermat and Rabin-Miller entry points: the small and even cases, then count rounds.
-int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
-    if (!count) return fail(VN_E_ARGUMENT), 0;
-    Register *x = reg(a);
-    if (!x) return 0;
-    mpz_srcptr n = value(*x);
-    int v = trivial_verdict(n);
-    return v >= 0 ? v : test(n, clamp_rounds(*count));
-}
-
-}  // namespace
-}  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_READPRIMES(int32_t *n) {
-    if (!n) return fail(VN_E_ARGUMENT);
-    size_t want = *n < 1 ? 1 : (*n > 1000000 ? 1000000 : static_cast<size_t>(*n));
-    try {
-        division_table() = first_primes(want);
-        g_table_product_ready = false;
-    } catch (const std::bad_alloc &) {
-        return fail(VN_E_NOMEMORY);
-    }
-    return static_cast<int32_t>(division_table().size());
-}
-
-VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) {
-    Register *x, *y;
-    if (!regs(&x, a, &y, b)) return 0;
-    mpz_t g;
-    mpz_init(g);
-    mpz_gcd(g, value(*x), value(*y));
-    bool one = mpz_cmp_ui(g, 1) == 0;
-    mpz_clear(g);
-    return one;
-}
-
-VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
-    Register *x = reg(a);
-    if (!x) return 0;
-    mpz_srcptr n = value(*x);
+// Trial division by the table (VN_READPRIMES): 0 when n < 2 or a proper factor was found,
+// else 1.
+int32_t trial_division(mpz_srcptr n) {
     if (mpz_cmp_ui(n, 2) < 0) return 0;
     const std::vector<uint32_t> &table = division_table();
     // A long number and a long table: one gcd with the product of the table replaces a word
@@ -332,8 +305,7 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
     // million primes would take hours. n then exceeds every table prime, so any common
     // factor is a proper one.
     if (mpz_size(n) * table.size() > (size_t{1} << 24) && mpz_sizeinbase(n, 2) > 32) {
-        mpz_t g;
-        mpz_init(g);
+        Num g;
         mpz_srcptr product = table_product();
         if (mpz_cmp(n, product) > 0) {
             mpz_mod(g, n, product);  // the gcd's first step, at the cost of one division
@@ -341,9 +313,7 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
         } else {
             mpz_gcd(g, n, product);
         }
-        bool factor = mpz_cmp_ui(g, 1) != 0;
-        mpz_clear(g);
-        return factor ? 0 : 1;
+        return mpz_cmp_ui(g, 1) != 0 ? 0 : 1;
     }
     // Several primes to one word division; a prime divisor equal to n itself is no proper
     // factor.
@@ -364,9 +334,63 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
     return 1;
 }
 
+// The Fermat and Rabin-Miller entry points: the small and even cases, then trial division
+// (a number with a small factor needs no modular power, which for 10^20000 - 1 takes
+// seconds), then count rounds.
+int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (!count) return fail(VN_E_ARGUMENT);
+        Register *x = reg(a);
+        if (!x) return VN_FAIL;
+        mpz_srcptr n = value(*x);
+        int v = trivial_verdict(n);
+        if (v >= 0) return v;
+        if (trial_division(n) == 0) return 0;
+        return test(n, clamp_rounds(*count));
+    });
+}
+
+}  // namespace
+}  // namespace vn
+
+using namespace vn;
+
+extern "C" {
+
+VN_API int32_t VN_READPRIMES(int32_t *n) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (!n) return fail(VN_E_ARGUMENT);
+        size_t want = *n < 1 ? 1 : (*n > 1000000 ? 1000000 : static_cast<size_t>(*n));
+        division_table() = first_primes(want);
+        g_table_product_ready = false;
+        return static_cast<int32_t>(division_table().size());
+    });
+}
+
+VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *x, *y;
+        if (!regs(&x, a, &y, b)) return VN_FAIL;
+        Num g;
+        mpz_gcd(g, value(*x), value(*y));
+        return mpz_cmp_ui(g, 1) == 0;
+    });
+}
+
+VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *x = reg(a);
+        if (!x) return VN_FAIL;
+        return trial_division(value(*x));
+    });
+}
+
 VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
-    Register *x = reg(a);
-    return x && is_proven_prime(value(*x));
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *x = reg(a);
+        if (!x) return VN_FAIL;
+        return is_proven_prime(value(*x));
+    });
 }
 
 VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return random_base_test(fermat, count, a); }

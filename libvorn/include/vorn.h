@@ -100,6 +100,7 @@ typedef struct VN_STRING {
 #define VN_E_RANGE 13      /* RSA input not below the modulus */
 #define VN_E_NOMEMORY 14   /* memory could not be had */
 #define VN_E_CRYPTO 15     /* the crypto or random-number provider failed */
+#define VN_E_INTERNAL 16   /* an unexpected internal failure (none is known) */
 
 /* ---- Registers and value transfer ----------------------------------------------------- */
 
