@@ -67,6 +67,9 @@ int32_t cipher_registers(int32_t *in, int32_t *key, int32_t *out, Register *&ri,
 int32_t encrypt_padded(AesMode mode, const unsigned char *iv,
                        Register &rp, Register &rk, Register &rc) {
     const std::string &plain = bytes_of(rp);
+    // Refuse before encrypting what could not be stored: padding, and the IV for CBC.
+    size_t stored = (plain.size() / 16 + 1) * 16 + (mode == AesMode::cbc ? 16 : 0);
+    if (stored > static_cast<size_t>(VN_MAX_BYTES)) return fail(VN_E_TOOBIG);
     std::string out;
     out.reserve(plain.size() + 32);
     if (mode == AesMode::cbc) out.assign(reinterpret_cast<const char *>(iv), 16);

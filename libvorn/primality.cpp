@@ -3,6 +3,10 @@
 #include <pari/pari.h>
 
 #include <climits>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -127,70 +131,85 @@ std::vector<uint32_t> first_primes(size_t n) {
 
 // ---- exact proofs --------------------------------------------------------------------------
 
-// PARI is started once, on the first proof that needs it, without its signal handlers (the
-// host program owns signals) and without taking over GMP's allocator (the library and the
-// program share GMP). Its stack starts small and may grow to kPariStackMax. A host that
-// runs PARI itself has started it already: then its set-up stands.
-//
-// PARI (built with its pthread engine) keeps its stack per thread: the thread that started
-// it has the main stack, and any other thread that proves gets a stack of its own on its
-// first proof, released when the thread ends. Proofs never run at once (the library lock).
+// PARI keeps its stack and state per thread (Debian builds it with the pthread engine), and a
+// thread can only be given PARI state by the thread that started PARI. So PARI runs on a
+// thread of the library's own, started with PARI on the first proof that needs it; proofs
+// are handed to it and waited for (they never overlap: the library lock). It starts PARI
+// without its signal handlers (the host program owns signals) and without taking over GMP's
+// allocator (the library and the program share GMP); the stack starts small and may grow
+// to kPariStackMax. A host that runs PARI itself and calls from the thread where it started
+// PARI has its proofs run right there, on its own set-up.
 constexpr size_t kPariStack = size_t{16} << 20;
 constexpr size_t kPariStackMax = size_t{1} << 30;
 
 struct PariThread {
-    struct pari_thread data {};
-    PariThread() {
-        pari_thread_valloc(&data, kPariStack, kPariStackMax, nullptr);
-        pari_thread_start(&data);
-    }
-    ~PariThread() {
-        pari_thread_close();
-        pari_thread_free(&data);
-    }
+    std::mutex m;
+    std::condition_variable cv;
+    const std::function<void()> *job = nullptr;
+    bool done = false;
 };
 
-void start_pari() {
-    static bool started = false;
-    if (!started) {
-        if (pari_mainstack == nullptr) {
-            pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
-            paristack_setsize(kPariStack, kPariStackMax);
-        }
-        DEBUGMEM = 0;  // no notes on stdout when the stack grows
-        started = true;
+void pari_thread_loop(PariThread *w) {
+    pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
+    paristack_setsize(kPariStack, kPariStackMax);
+    DEBUGMEM = 0;  // no notes on stdout when the stack grows
+    std::unique_lock<std::mutex> lock(w->m);
+    for (;;) {
+        w->cv.wait(lock, [w] { return w->job != nullptr; });
+        (*w->job)();
+        w->job = nullptr;
+        w->done = true;
+        w->cv.notify_all();
     }
-    if (pari_mainstack == nullptr) {
-        thread_local PariThread own;
-        (void)own;
+}
+
+// Runs job (which must not throw) where PARI is set up.
+void on_pari_thread(const std::function<void()> &job) {
+    if (pari_mainstack != nullptr) {
+        job();
+        return;
     }
+    // Never destroyed: the thread waits for work for the life of the process.
+    static PariThread *const w = [] {
+        auto *t = new PariThread;
+        std::thread(pari_thread_loop, t).detach();
+        return t;
+    }();
+    std::unique_lock<std::mutex> lock(w->m);
+    w->done = false;
+    w->job = &job;
+    w->cv.notify_all();
+    w->cv.wait(lock, [] { return w->done; });
 }
 
 // 1 prime, 0 composite, -1 when PARI failed (out of stack or any other error).
 int pari_ecpp(mpz_srcptr n) {
-    start_pari();
     // PARI reads the number from hexadecimal text: independent of how its kernel stores
     // limbs, and cheap beside the proof.
     std::string text = "0x";
     text.resize(2 + mpz_sizeinbase(n, 16) + 1);
     mpz_get_str(text.data() + 2, 16, n);
     text.resize(std::strlen(text.c_str()));
-    pari_sp top = avma;
-    volatile int verdict = -1;
-    pari_CATCH(CATCH_ALL) {
-        verdict = -1;
-    }
-    pari_TRY {
-        GEN x = gp_read_str(text.c_str());
-        // Elliptic-curve primality proving: the fastest exact method at hand for numbers of
-        // a few hundred digits (at 300 digits PARI's APR-CL takes about twice as long and
-        // FLINT's about 1.2 times).
-        verdict = isprimeECPP(x) ? 1 : 0;
-    }
-    pari_ENDCATCH;
-    set_avma(top);
+    int result = -1;
+    on_pari_thread([&] {
+        pari_sp top = avma;
+        volatile int verdict = -1;
+        pari_CATCH(CATCH_ALL) {
+            verdict = -1;
+        }
+        pari_TRY {
+            GEN x = gp_read_str(text.c_str());
+            // Elliptic-curve primality proving: the fastest exact method at hand for numbers
+            // of a few hundred digits (at 300 digits PARI's APR-CL takes about twice as long
+            // and FLINT's about 1.2 times).
+            verdict = isprimeECPP(x) ? 1 : 0;
+        }
+        pari_ENDCATCH;
+        set_avma(top);
+        result = verdict;
+    });
     wipe(text);
-    return verdict;
+    return result;
 }
 
 // The part of m made of the given primes, each to its full power in m.
