@@ -157,7 +157,8 @@ bool random_bits(mpz_ptr x, size_t bits) {
     std::string buf(nbytes, '\0');  // the start of a prime search: wiped after
     bool ok = random_bytes(buf.data(), nbytes);
     if (ok) {
-        if (bits % 8) buf[nbytes - 1] = static_cast<char>(buf[nbytes - 1] & ((1u << (bits % 8)) - 1));
+        if (bits % 8)
+            buf[nbytes - 1] = static_cast<char>(static_cast<unsigned char>(buf[nbytes - 1]) & ((1u << (bits % 8)) - 1));
         mpz_import(x, nbytes, -1, 1, 0, 0, buf.data());
     }
     wipe(buf);
