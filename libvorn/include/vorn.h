@@ -60,9 +60,13 @@
  *   The global error is per thread: VN_GETGLOBALERROR returns the code of the most recent
  *   failure of a call made by the calling thread (0 in a thread that has had none), and
  *   VN_CLEARGLOBALERROR clears the calling thread's code only.
- *   The exact test (VN_ISPRIME_SLOW) uses PARI, whose stack is per thread: a thread other
- *   than the one that first proved gets a stack of its own (16 MiB, up to 1 GiB of address
- *   space) on its first proof, released when the thread ends.
+ *   The exact test (VN_ISPRIME_SLOW) proves large numbers with PARI, whose state is per
+ *   thread: the library starts one thread of its own on the first such proof, which starts
+ *   PARI (a stack of 16 MiB, growing up to 1 GiB of address space) and runs every proof
+ *   that needs it for the life of the process; the calling thread waits for it. A host
+ *   program that uses PARI itself should make these calls from the thread where it started
+ *   PARI: they then run right there, on its set-up (from another thread the library would
+ *   start PARI a second time).
  *
  * Memory and secrets
  *   The library wipes (with OPENSSL_cleanse) what it no longer needs: a register's bytes
