@@ -1,6 +1,8 @@
-// AES-CBC, AES-ECB and single blocks over OpenSSL's EVP interface. The fetched ciphers and
-// one cipher context are kept for the life of the process: fetching per call would cost
-// more than encrypting a few kilobytes.
+// AES-CBC, AES-ECB and single blocks over OpenSSL's EVP interface. The fetched ciphers are
+// kept for the life of the process (fetching per call would cost more than encrypting a few
+// kilobytes; a fetched cipher holds no key and may be shared by threads). Each call has a
+// context of its own, freed at its end: freeing cleanses the key schedule, so no key
+// outlives the call.
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -18,19 +20,26 @@ namespace {
 constexpr int32_t go_on = INT32_MIN;
 
 const EVP_CIPHER *cipher_for(AesMode mode, size_t key_len) {
-    static EVP_CIPHER *cache[2][3] = {};
-    static const char *const names[2][3] = {{"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"},
-                                            {"AES-128-CBC", "AES-192-CBC", "AES-256-CBC"}};
+    // Fetched once, all six together (a function-local static is initialised once even
+    // when threads race to it).
+    static EVP_CIPHER *const cache[2][3] = {
+        {EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr), EVP_CIPHER_fetch(nullptr, "AES-192-ECB", nullptr),
+         EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr)},
+        {EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr), EVP_CIPHER_fetch(nullptr, "AES-192-CBC", nullptr),
+         EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr)}};
     int m = mode == AesMode::cbc ? 1 : 0;
     int k = key_len == 16 ? 0 : key_len == 24 ? 1 : 2;
-    if (cache[m][k] == nullptr) cache[m][k] = EVP_CIPHER_fetch(nullptr, names[m][k], nullptr);
     return cache[m][k];
 }
 
-EVP_CIPHER_CTX *shared_context() {
-    static EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    return ctx;
-}
+// A cipher context for one call; EVP_CIPHER_CTX_free cleanses what it held.
+struct CipherContext {
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
+    CipherContext() = default;
+    CipherContext(const CipherContext &) = delete;
+    CipherContext &operator=(const CipherContext &) = delete;
+};
 
 bool key_size_ok(size_t n) { return n == 16 || n == 24 || n == 32; }
 
@@ -58,6 +67,9 @@ int32_t cipher_registers(int32_t *in, int32_t *key, int32_t *out, Register *&ri,
 int32_t encrypt_padded(AesMode mode, const unsigned char *iv,
                        Register &rp, Register &rk, Register &rc) {
     const std::string &plain = bytes_of(rp);
+    // Refuse before encrypting what could not be stored: padding, and the IV for CBC.
+    size_t stored = (plain.size() / 16 + 1) * 16 + (mode == AesMode::cbc ? 16 : 0);
+    if (stored > static_cast<size_t>(VN_MAX_BYTES)) return fail(VN_E_TOOBIG);
     std::string out;
     out.reserve(plain.size() + 32);
     if (mode == AesMode::cbc) out.assign(reinterpret_cast<const char *>(iv), 16);
@@ -120,7 +132,8 @@ int32_t one_block(bool encrypt, int32_t *in, int32_t *key, int32_t *out) {
 bool aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
              const unsigned char *iv, const unsigned char *in, size_t len, std::string &out) {
     const EVP_CIPHER *cipher = key_size_ok(key.size()) ? cipher_for(mode, key.size()) : nullptr;
-    EVP_CIPHER_CTX *ctx = shared_context();
+    CipherContext holder;
+    EVP_CIPHER_CTX *ctx = holder.ctx;
     if (cipher == nullptr || ctx == nullptr || len > largest_input) return false;
     if (EVP_CipherInit_ex2(ctx, cipher, ubytes(key), mode == AesMode::cbc ? iv : nullptr,
                            encrypt ? 1 : 0, nullptr) != 1)
@@ -132,6 +145,7 @@ bool aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
     int n1 = 0, n2 = 0;
     bool ok = EVP_CipherUpdate(ctx, dst, &n1, in, static_cast<int>(len)) == 1 &&
               EVP_CipherFinal_ex(ctx, dst + n1, &n2) == 1;
+    if (!ok) wipe_bytes(dst, len + 16);  // a refused decryption may have left plaintext
     out.resize(ok ? start + static_cast<size_t>(n1 + n2) : start);
     return ok;
 }
@@ -142,58 +156,58 @@ using namespace vn;
 
 extern "C" {
 
-VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t *c) try {
-    Register *rp, *rk, *ri, *rc;
-    if (!regs(&rp, p, &rk, key, &ri, iv, &rc, c)) return VN_FAIL;
-    int32_t st = cipher_registers(p, key, c, rp, rk, rc);
-    if (st != go_on) return st;
-    const std::string &given = bytes_of(*ri);
-    if (!given.empty() && given.size() != 16) {
-        set_error(VN_E_IVSIZE);
-        return 2;
-    }
-    unsigned char iv_bytes[16];
-    if (given.empty()) {
-        if (!random_bytes(iv_bytes, 16)) return VN_FAIL;
-    } else {
-        std::copy(given.begin(), given.end(), iv_bytes);
-    }
-    return encrypt_padded(AesMode::cbc, iv_bytes, *rp, *rk, *rc);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t *c) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *rp, *rk, *ri, *rc;
+        if (!regs(&rp, p, &rk, key, &ri, iv, &rc, c)) return VN_FAIL;
+        int32_t st = cipher_registers(p, key, c, rp, rk, rc);
+        if (st != go_on) return st;
+        const std::string &given = bytes_of(*ri);
+        if (!given.empty() && given.size() != 16) {
+            set_error(VN_E_IVSIZE);
+            return 2;
+        }
+        unsigned char iv_bytes[16];
+        if (given.empty()) {
+            if (!random_bytes(iv_bytes, 16)) return VN_FAIL;
+        } else {
+            std::copy(given.begin(), given.end(), iv_bytes);
+        }
+        return encrypt_padded(AesMode::cbc, iv_bytes, *rp, *rk, *rc);
+    });
 }
 
-VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p) try {
-    return decrypt_padded(AesMode::cbc, c, key, p);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        return decrypt_padded(AesMode::cbc, c, key, p);
+    });
 }
 
-VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c) try {
-    Register *rp, *rk, *rc;
-    int32_t st = cipher_registers(p, key, c, rp, rk, rc);
-    if (st != go_on) return st;
-    return encrypt_padded(AesMode::ecb, nullptr, *rp, *rk, *rc);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *rp, *rk, *rc;
+        int32_t st = cipher_registers(p, key, c, rp, rk, rc);
+        if (st != go_on) return st;
+        return encrypt_padded(AesMode::ecb, nullptr, *rp, *rk, *rc);
+    });
 }
 
-VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p) try {
-    return decrypt_padded(AesMode::ecb, c, key, p);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        return decrypt_padded(AesMode::ecb, c, key, p);
+    });
 }
 
-VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c) try {
-    return one_block(true, p, key, c);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        return one_block(true, p, key, c);
+    });
 }
 
-VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p) try {
-    return one_block(false, c, key, p);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        return one_block(false, c, key, p);
+    });
 }
 
 }  // extern "C"

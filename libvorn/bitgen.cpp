@@ -39,9 +39,7 @@ u128 negated_inverse_128(u128 n) {
 
 // floor((2^256 - 1) / d) - 2^128 for d with its top bit set (below 2^128 then).
 u128 reciprocal(u128 d) {
-    mpz_t num, den;
-    mpz_init(num);
-    mpz_init(den);
+    Num num, den;
     mpz_set_ui(num, 0);
     mpz_setbit(num, 256);
     mpz_sub_ui(num, num, 1);
@@ -49,20 +47,15 @@ u128 reciprocal(u128 d) {
     mpz_import(den, 2, -1, sizeof(u64), 0, 0, limbs);
     mpz_tdiv_q(num, num, den);
     mpz_clrbit(num, 128);
-    u128 v = static_cast<u128>(mpz_getlimbn(num, 1)) << 64 | mpz_getlimbn(num, 0);
-    mpz_clear(num);
-    mpz_clear(den);
-    return v;
+    return static_cast<u128>(mpz_getlimbn(num, 1)) << 64 | mpz_getlimbn(num, 0);
 }
 
 // y = x * 2^(64*limbs) mod n, as limbs.
 void to_montgomery(mp_limb_t *y, size_t limbs, mpz_srcptr x, mpz_srcptr n) {
-    mpz_t t;
-    mpz_init(t);
+    Num t;
     mpz_mul_2exp(t, x, 64 * limbs);
     mpz_mod(t, t, n);
     for (size_t i = 0; i < limbs; ++i) y[i] = mpz_getlimbn(t, static_cast<mp_size_t>(i));
-    mpz_clear(t);
 }
 
 // r - n when r >= n, else r, without a branch: which one it is follows the data and would
@@ -520,6 +513,8 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
             pack.put(eng.low_bits(), j);
         }
         mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
+        wipe(eng.x);
+        wipe(eng.t);
     } else {
         ManyLimbs eng{limbs, ninv, {}, std::vector<mp_limb_t>(limbs), {}, std::vector<mp_limb_t>(2 * limbs),
                       std::vector<mp_limb_t>(limbs)};
@@ -529,10 +524,30 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
         run_steps(eng, steps, j, exponent, pack);
         eng.from_montgomery();
         mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
+        wipe(eng.x);
+        wipe(eng.y);
+        wipe(eng.t);
+        wipe(eng.base);
     }
     pack.flush();
     out.resize(len);
     return true;
+}
+
+// True when the state x (below n) reaches a fixed point of the step (x^2, or x^e with e
+// given) after one step, so that every output step would give the same bits. That covers 0,
+// 1 and n - 1 for both generators and, for BBS, the other square roots of 1 and the fixed
+// points x = 0 mod p, 1 mod q. For a Blum modulus (VN_INITBBS's, p = q = 3 mod 4) these are
+// all the states whose output is constant: a unit whose squares reach 1 has an order that
+// is a power of 2, and modulo such a prime only +-1 have one. For other moduli an orbit may
+// take more steps to settle, which no check short of factoring n can rule out.
+bool falls_on_fixed_point(mpz_srcptr x, mpz_srcptr n, mpz_srcptr e) {
+    Num first, second;
+    if (e == nullptr) mpz_powm_ui(first, x, 2, n);
+    else mpz_powm(first, x, e, n);
+    if (e == nullptr) mpz_powm_ui(second, first, 2, n);
+    else mpz_powm(second, first, e, n);
+    return mpz_cmp(first, second) == 0;
 }
 
 // The checks and the work both generators share. exponent is null for BBS.
@@ -557,24 +572,15 @@ int32_t generator_call(const int32_t *len, unsigned j_wanted, int32_t *s, int32_
         if (mpz_cmp_ui(ev, 2) < 0 || bit_size(ev) > limit) return fail(VN_E_ARGUMENT);
         for (size_t i = bit_size(ev) - 1; i-- > 0;) exponent.push_back(mpz_tstbit(ev, i) ? 1 : 0);
     }
-    mpz_t x;
-    mpz_init(x);
+    Num x;
     mpz_mod(x, value(*rs), modulus);
-    if (mpz_cmp_ui(x, 1) <= 0) {
-        mpz_clear(x);
-        return fail(VN_E_ARGUMENT);  // 0 and 1 are fixed points: the output would be constant
-    }
+    if (falls_on_fixed_point(x, modulus, re != nullptr ? value(*re) : nullptr))
+        return fail(VN_E_ARGUMENT);
     unsigned j = j_wanted == 0 ? bits_per_step(modulus) : j_wanted;
     std::string bytes;
-    try {
-        generate(x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
-    } catch (const std::bad_alloc &) {
-        mpz_clear(x);
-        return fail(VN_E_NOMEMORY);
-    }
+    generate(x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
     set_bytes(*ro, std::move(bytes));
     mpz_swap(set_number(*r2), x);
-    mpz_clear(x);
     return VN_OK;
 }
 
@@ -585,45 +591,48 @@ using namespace vn;
 
 extern "C" {
 
-VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) try {
-    if (bits == nullptr || k == nullptr) return fail(VN_E_ARGUMENT);
-    Register *rn, *rs;
-    if (!regs(&rn, n, &rs, s)) return VN_FAIL;
-    if (*bits < VN_MIN_BBS_BITS || *bits > VN_MAX_BBS_BITS) return fail(VN_E_BITS);
-    mpz_t p, q, modulus, x, state, lo, hi;
-    mpz_inits(p, q, modulus, x, state, lo, hi, nullptr);
-    bool ok = two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), true, 0);
-    // x coprime to n and a square x^2 that is not 1 (x = +-1 or the other two roots of 1).
-    mpz_set_ui(lo, 2);
-    mpz_sub_ui(hi, modulus, 2);
-    while (ok) {
-        ok = random_range(x, lo, hi);
-        if (!ok) break;
-        mpz_gcd(state, x, modulus);
-        if (mpz_cmp_ui(state, 1) != 0) continue;
-        mpz_powm_ui(state, x, 2, modulus);
-        if (mpz_cmp_ui(state, 1) > 0) break;
-    }
-    if (ok) {
-        mpz_swap(set_number(*rn), modulus);
-        mpz_swap(set_number(*rs), state);
-    }
-    mpz_clears(p, q, modulus, x, state, lo, hi, nullptr);
-    return ok ? VN_OK : VN_FAIL;
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (bits == nullptr || k == nullptr) return fail(VN_E_ARGUMENT);
+        Register *rn, *rs;
+        if (!regs(&rn, n, &rs, s)) return VN_FAIL;
+        if (*bits < VN_MIN_BBS_BITS || *bits > VN_MAX_BBS_BITS) return fail(VN_E_BITS);
+        Num p, q, modulus, x, state, lo, hi;
+        bool ok = two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), true, 0);
+        // x coprime to n and a square x^2 that is not 1 (x = +-1 or the other two roots of 1),
+        // nor n - 1 (not a square modulo a Blum integer, so it never comes; the check is cheap).
+        mpz_set_ui(lo, 2);
+        mpz_sub_ui(hi, modulus, 2);
+        while (ok) {
+            ok = random_range(x, lo, hi);
+            if (!ok) break;
+            mpz_gcd(state, x, modulus);
+            if (mpz_cmp_ui(state, 1) != 0) continue;
+            mpz_powm_ui(state, x, 2, modulus);
+            if (!falls_on_fixed_point(state, modulus, nullptr)) break;
+        }
+        if (ok) {
+            mpz_swap(set_number(*rn), modulus);
+            mpz_swap(set_number(*rs), state);
+        }
+        return ok ? VN_OK : VN_FAIL;
+    });
 }
 
 VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n,
                                         int32_t *out, int32_t *s2) {
-    if (multi == nullptr) return fail(VN_E_ARGUMENT);
-    return generator_call(len, *multi == 1 ? 0 : 1, s, nullptr, n, out, s2);
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (multi == nullptr) return fail(VN_E_ARGUMENT);
+        return generator_call(len, *multi == 1 ? 0 : 1, s, nullptr, n, out, s2);
+    });
 }
 
 VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n,
                                         int32_t *out, int32_t *s2) {
-    if (e == nullptr) return fail(VN_E_ARGUMENT);
-    return generator_call(len, 0, s, e, n, out, s2);
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (e == nullptr) return fail(VN_E_ARGUMENT);
+        return generator_call(len, 0, s, e, n, out, s2);
+    });
 }
 
 }  // extern "C"

@@ -30,19 +30,19 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
 }
 
 // The text of x in `base` (10, or -16 for upper-case hexadecimal) as a byte-form result.
+// src's number is within VN_MAX_BITS (value() refuses more), so its text is at most
+// 2^28 * log10(2) + 1 or 2^26 digits: below VN_MAX_BYTES, which set_bytes checks all the same.
+// Repeated self-conversions therefore stop at once the text, read as a number, exceeds
+// VN_MAX_BITS.
 int32_t to_text(int32_t *src, int32_t *dst, int base) {
     Register *s, *d;
     if (!regs(&s, src, &d, dst)) return VN_FAIL;
     mpz_srcptr x = value(*s);
-    try {
-        // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
-        std::string text(mpz_sizeinbase(x, base < 0 ? -base : base) + 1, '\0');
-        mpz_get_str(text.data(), base, x);
-        text.resize(std::strlen(text.c_str()));
-        set_bytes(*d, std::move(text));
-    } catch (const std::bad_alloc &) {
-        return fail(VN_E_NOMEMORY);
-    }
+    // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
+    std::string text(mpz_sizeinbase(x, base < 0 ? -base : base) + 1, '\0');
+    mpz_get_str(text.data(), base, x);
+    text.resize(std::strlen(text.c_str()));
+    set_bytes(*d, std::move(text));
     return VN_OK;
 }
 
@@ -54,35 +54,36 @@ using namespace vn;
 extern "C" {
 
 VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) {
-    Register *s, *d;
-    if (!regs(&s, src, &d, dst)) return VN_FAIL;
-    const std::string &text = bytes_of(*s);
-    size_t first, end;
-    if (!scan_decimal(text, first, end)) {
-        mpz_set_ui(set_number(*d), 0);
-        return fail(VN_E_DECIMAL);
-    }
-    // 10^k has more than VN_MAX_BITS bits once k * log2(10) > VN_MAX_BITS; the last few
-    // digit counts near the edge are settled by the value itself.
-    size_t digits = end - first;
-    if (static_cast<double>(digits - 1) * 3.321928094887362 >= static_cast<double>(VN_MAX_BITS))
-        return fail(VN_E_TOOBIG);
-    mpz_t x;
-    mpz_init(x);
-    // mpz_set_str skips white space itself, and the scan allowed white space only around
-    // the digits, so the register's text goes to it as it is.
-    mpz_set_str(x, text.c_str(), 10);
-    if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) {
-        mpz_clear(x);
-        return fail(VN_E_TOOBIG);
-    }
-    mpz_swap(set_number(*d), x);
-    mpz_clear(x);
-    return VN_OK;
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *s, *d;
+        if (!regs(&s, src, &d, dst)) return VN_FAIL;
+        const std::string &text = bytes_of(*s);
+        size_t first, end;
+        if (!scan_decimal(text, first, end)) {
+            mpz_set_ui(set_number(*d), 0);
+            return fail(VN_E_DECIMAL);
+        }
+        // 10^k has more than VN_MAX_BITS bits once k * log2(10) > VN_MAX_BITS; the last few
+        // digit counts near the edge are settled by the value itself.
+        size_t digits = end - first;
+        if (static_cast<double>(digits - 1) * 3.321928094887362 >= static_cast<double>(VN_MAX_BITS))
+            return fail(VN_E_TOOBIG);
+        Num x;
+        // mpz_set_str skips white space itself, and the scan allowed white space only around
+        // the digits, so the register's text goes to it as it is.
+        mpz_set_str(x, text.c_str(), 10);
+        if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) return fail(VN_E_TOOBIG);
+        mpz_swap(set_number(*d), x);
+        return VN_OK;
+    });
 }
 
-VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst) { return to_text(src, dst, 10); }
+VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst) {
+    return guarded(VN_FAIL, [&] { return to_text(src, dst, 10); });
+}
 
-VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst) { return to_text(src, dst, -16); }
+VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst) {
+    return guarded(VN_FAIL, [&] { return to_text(src, dst, -16); });
+}
 
 }  // extern "C"

@@ -39,12 +39,10 @@ bool small_prime(mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoi
         set_error(VN_E_ARGUMENT);
         return false;
     }
-    mpz_t idx, lo_z, hi_z;
-    mpz_inits(idx, lo_z, hi_z, nullptr);
+    Num idx, lo_z, hi_z;
     mpz_set_ui(hi_z, found.size() - 1);
     bool ok = random_range(idx, lo_z, hi_z);
     if (ok) mpz_set_ui(p, found[mpz_get_ui(idx)]);
-    mpz_clears(idx, lo_z, hi_z, nullptr);
     return ok;
 }
 
@@ -84,8 +82,7 @@ bool large_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
     const size_t count = sieve_prime_count(bits);
     std::vector<uint32_t> r;
     std::vector<uint8_t> composite(kWindow);
-    mpz_t base, cand, two, room;
-    mpz_inits(base, cand, two, room, nullptr);
+    Num base, cand, two, room;
     mpz_set_ui(two, 2);
     bool ok = true, found = false;
     while (ok && !found) {
@@ -129,7 +126,9 @@ bool large_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
         }
     }
     if (found) mpz_set(p, cand);
-    mpz_clears(base, cand, two, room, nullptr);
+    // The residues and the sieve tell the prime modulo every sieve prime.
+    wipe(r);
+    wipe(composite);
     return found;
 }
 
@@ -154,42 +153,40 @@ using namespace vn;
 extern "C" {
 
 VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d) {
-    if (!bits) return fail(VN_E_ARGUMENT);
-    Register *dst = reg(d);
-    if (!dst) return VN_FAIL;
-    if (*bits < 1 || *bits > VN_MAX_RANDOM_BITS) return fail(VN_E_BITS);
-    size_t nbytes = (static_cast<size_t>(*bits) + 7) / 8;
-    unsigned top_bits = static_cast<unsigned>(*bits - 1) % 8 + 1;  // bits in the top byte
-    try {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (!bits) return fail(VN_E_ARGUMENT);
+        Register *dst = reg(d);
+        if (!dst) return VN_FAIL;
+        if (*bits < 1 || *bits > VN_MAX_RANDOM_BITS) return fail(VN_E_BITS);
+        size_t nbytes = (static_cast<size_t>(*bits) + 7) / 8;
+        unsigned top_bits = static_cast<unsigned>(*bits - 1) % 8 + 1;  // bits in the top byte
         std::string b(nbytes, '\0');
-        if (!random_bytes(b.data(), nbytes)) return VN_FAIL;
+        bool ok = random_bytes(b.data(), nbytes);
         auto &top = reinterpret_cast<unsigned char &>(b[nbytes - 1]);
         top &= static_cast<unsigned char>((1u << top_bits) - 1);
         // The top byte must not be zero; redraw it (uniformly over its non-zero values)
         // rather than set a fixed bit, so every non-zero top byte stays possible.
-        while (top == 0) {
-            if (!random_bytes(&top, 1)) return VN_FAIL;
+        while (ok && top == 0) {
+            ok = random_bytes(&top, 1);
             top &= static_cast<unsigned char>((1u << top_bits) - 1);
         }
-        mpz_ptr out = set_number(*dst);
-        mpz_import(out, nbytes, -1, 1, 0, 0, b.data());
-    } catch (const std::bad_alloc &) {
-        return fail(VN_E_NOMEMORY);
-    }
-    return VN_OK;
+        if (ok) mpz_import(set_number(*dst), nbytes, -1, 1, 0, 0, b.data());
+        wipe(b);
+        return ok ? VN_OK : VN_FAIL;
+    });
 }
 
 VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d) {
-    if (!bits || !rounds) return fail(VN_E_ARGUMENT);
-    Register *dst = reg(d);
-    if (!dst) return VN_FAIL;
-    if (*bits < VN_MIN_PRIME_BITS || *bits > VN_MAX_PRIME_BITS) return fail(VN_E_BITS);
-    mpz_t p;
-    mpz_init(p);
-    bool ok = generate_prime(p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
-    if (ok) mpz_swap(set_number(*dst), p);
-    mpz_clear(p);
-    return ok ? VN_OK : VN_FAIL;
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (!bits || !rounds) return fail(VN_E_ARGUMENT);
+        Register *dst = reg(d);
+        if (!dst) return VN_FAIL;
+        if (*bits < VN_MIN_PRIME_BITS || *bits > VN_MAX_PRIME_BITS) return fail(VN_E_BITS);
+        Num p;
+        bool ok = generate_prime(p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
+        if (ok) mpz_swap(set_number(*dst), p);
+        return ok ? VN_OK : VN_FAIL;
+    });
 }
 
 }  // extern "C"

@@ -3,6 +3,10 @@
 #include <pari/pari.h>
 
 #include <climits>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -38,8 +42,7 @@ const std::vector<uint32_t> &sieve_primes() {
 }
 
 bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
-    mpz_t d, y, n_minus_1;
-    mpz_inits(d, y, n_minus_1, nullptr);
+    Num d, y, n_minus_1;
     mpz_sub_ui(n_minus_1, n, 1);
     mp_bitcnt_t s = mpz_scan1(n_minus_1, 0);
     mpz_tdiv_q_2exp(d, n_minus_1, s);
@@ -50,13 +53,11 @@ bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
         if (mpz_cmp(y, n_minus_1) == 0) probable = true;
         else if (mpz_cmp_ui(y, 1) == 0) break;  // a square root of 1 other than -1: composite
     }
-    mpz_clears(d, y, n_minus_1, nullptr);
     return probable;
 }
 
 int random_base_rounds(mpz_srcptr n, int rounds) {
-    mpz_t a, lo, hi;
-    mpz_inits(a, lo, hi, nullptr);
+    Num a, lo, hi;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     int verdict = 1;
@@ -64,7 +65,6 @@ int random_base_rounds(mpz_srcptr n, int rounds) {
         if (!random_range(a, lo, hi)) verdict = -1;
         else if (!strong_probable_prime(n, a)) verdict = 0;
     }
-    mpz_clears(a, lo, hi, nullptr);
     return verdict;
 }
 
@@ -103,13 +103,11 @@ void product_of(mpz_ptr out, const std::vector<uint32_t> &t, size_t lo, size_t h
         for (size_t i = lo; i < hi; ++i) mpz_mul_ui(out, out, t[i]);
         return;
     }
-    mpz_t right;
-    mpz_init(right);
+    Num right;
     size_t mid = lo + (hi - lo) / 2;
     product_of(out, t, lo, mid);
     product_of(right, t, mid, hi);
     mpz_mul(out, out, right);
-    mpz_clear(right);
 }
 
 mpz_srcptr table_product() {
@@ -133,48 +131,85 @@ std::vector<uint32_t> first_primes(size_t n) {
 
 // ---- exact proofs --------------------------------------------------------------------------
 
-// PARI is started once, on the first proof that needs it, without its signal handlers (the
-// host program owns signals) and without taking over GMP's allocator (the library and the
-// program share GMP). Its stack starts small and may grow to kPariStackMax. A host that
-// runs PARI itself has started it already: then its set-up stands.
+// PARI keeps its stack and state per thread (Debian builds it with the pthread engine), and a
+// thread can only be given PARI state by the thread that started PARI. So PARI runs on a
+// thread of the library's own, started with PARI on the first proof that needs it; proofs
+// are handed to it and waited for (they never overlap: the library lock). It starts PARI
+// without its signal handlers (the host program owns signals) and without taking over GMP's
+// allocator (the library and the program share GMP); the stack starts small and may grow
+// to kPariStackMax. A host that runs PARI itself and calls from the thread where it started
+// PARI has its proofs run right there, on its own set-up.
 constexpr size_t kPariStack = size_t{16} << 20;
 constexpr size_t kPariStackMax = size_t{1} << 30;
 
-void start_pari() {
-    static bool started = [] {
-        if (pari_mainstack != nullptr) return true;
-        pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
-        paristack_setsize(kPariStack, kPariStackMax);
-        DEBUGMEM = 0;  // no notes on stdout when the stack grows
-        return true;
+struct PariThread {
+    std::mutex m;
+    std::condition_variable cv;
+    const std::function<void()> *job = nullptr;
+    bool done = false;
+};
+
+void pari_thread_loop(PariThread *w) {
+    pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
+    paristack_setsize(kPariStack, kPariStackMax);
+    DEBUGMEM = 0;  // no notes on stdout when the stack grows
+    std::unique_lock<std::mutex> lock(w->m);
+    for (;;) {
+        w->cv.wait(lock, [w] { return w->job != nullptr; });
+        (*w->job)();
+        w->job = nullptr;
+        w->done = true;
+        w->cv.notify_all();
+    }
+}
+
+// Runs job (which must not throw) where PARI is set up.
+void on_pari_thread(const std::function<void()> &job) {
+    if (pari_mainstack != nullptr) {
+        job();
+        return;
+    }
+    // Never destroyed: the thread waits for work for the life of the process.
+    static PariThread *const w = [] {
+        auto *t = new PariThread;
+        std::thread(pari_thread_loop, t).detach();
+        return t;
     }();
-    (void)started;
+    std::unique_lock<std::mutex> lock(w->m);
+    w->done = false;
+    w->job = &job;
+    w->cv.notify_all();
+    w->cv.wait(lock, [] { return w->done; });
 }
 
 // 1 prime, 0 composite, -1 when PARI failed (out of stack or any other error).
 int pari_ecpp(mpz_srcptr n) {
-    start_pari();
     // PARI reads the number from hexadecimal text: independent of how its kernel stores
     // limbs, and cheap beside the proof.
     std::string text = "0x";
     text.resize(2 + mpz_sizeinbase(n, 16) + 1);
     mpz_get_str(text.data() + 2, 16, n);
     text.resize(std::strlen(text.c_str()));
-    pari_sp top = avma;
-    volatile int verdict = -1;
-    pari_CATCH(CATCH_ALL) {
-        verdict = -1;
-    }
-    pari_TRY {
-        GEN x = gp_read_str(text.c_str());
-        // Elliptic-curve primality proving: the fastest exact method at hand for numbers of
-        // a few hundred digits (at 300 digits PARI's APR-CL takes about twice as long and
-        // FLINT's about 1.2 times).
-        verdict = isprimeECPP(x) ? 1 : 0;
-    }
-    pari_ENDCATCH;
-    set_avma(top);
-    return verdict;
+    int result = -1;
+    on_pari_thread([&] {
+        pari_sp top = avma;
+        volatile int verdict = -1;
+        pari_CATCH(CATCH_ALL) {
+            verdict = -1;
+        }
+        pari_TRY {
+            GEN x = gp_read_str(text.c_str());
+            // Elliptic-curve primality proving: the fastest exact method at hand for numbers
+            // of a few hundred digits (at 300 digits PARI's APR-CL takes about twice as long
+            // and FLINT's about 1.2 times).
+            verdict = isprimeECPP(x) ? 1 : 0;
+        }
+        pari_ENDCATCH;
+        set_avma(top);
+        result = verdict;
+    });
+    wipe(text);
+    return result;
 }
 
 // The part of m made of the given primes, each to its full power in m.
@@ -264,8 +299,7 @@ int trivial_verdict(mpz_srcptr n) {
 
 // Fermat test with random bases in [2, n-2] on odd n >= 5.
 bool fermat(mpz_srcptr n, int rounds) {
-    mpz_t a, lo, hi, n_minus_1, y;
-    mpz_inits(a, lo, hi, n_minus_1, y, nullptr);
+    Num a, lo, hi, n_minus_1, y;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     mpz_sub_ui(n_minus_1, n, 1);
@@ -277,54 +311,12 @@ bool fermat(mpz_srcptr n, int rounds) {
             passed = mpz_cmp_ui(y, 1) == 0;
         }
     }
-    mpz_clears(a, lo, hi, n_minus_1, y, nullptr);
     return passed;
 }
 
-// The Fermat and Rabin-Miller entry points: the small and even cases, then count rounds.
-int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
-    if (!count) return fail(VN_E_ARGUMENT), 0;
-    Register *x = reg(a);
-    if (!x) return 0;
-    mpz_srcptr n = value(*x);
-    int v = trivial_verdict(n);
-    return v >= 0 ? v : test(n, clamp_rounds(*count));
-}
-
-}  // namespace
-}  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_READPRIMES(int32_t *n) {
-    if (!n) return fail(VN_E_ARGUMENT);
-    size_t want = *n < 1 ? 1 : (*n > 1000000 ? 1000000 : static_cast<size_t>(*n));
-    try {
-        division_table() = first_primes(want);
-        g_table_product_ready = false;
-    } catch (const std::bad_alloc &) {
-        return fail(VN_E_NOMEMORY);
-    }
-    return static_cast<int32_t>(division_table().size());
-}
-
-VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) {
-    Register *x, *y;
-    if (!regs(&x, a, &y, b)) return 0;
-    mpz_t g;
-    mpz_init(g);
-    mpz_gcd(g, value(*x), value(*y));
-    bool one = mpz_cmp_ui(g, 1) == 0;
-    mpz_clear(g);
-    return one;
-}
-
-VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
-    Register *x = reg(a);
-    if (!x) return 0;
-    mpz_srcptr n = value(*x);
+// Trial division by the table (VN_READPRIMES): 0 when n < 2 or a proper factor was found,
+// else 1.
+int32_t trial_division(mpz_srcptr n) {
     if (mpz_cmp_ui(n, 2) < 0) return 0;
     const std::vector<uint32_t> &table = division_table();
     // A long number and a long table: one gcd with the product of the table replaces a word
@@ -332,8 +324,7 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
     // million primes would take hours. n then exceeds every table prime, so any common
     // factor is a proper one.
     if (mpz_size(n) * table.size() > (size_t{1} << 24) && mpz_sizeinbase(n, 2) > 32) {
-        mpz_t g;
-        mpz_init(g);
+        Num g;
         mpz_srcptr product = table_product();
         if (mpz_cmp(n, product) > 0) {
             mpz_mod(g, n, product);  // the gcd's first step, at the cost of one division
@@ -341,9 +332,7 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
         } else {
             mpz_gcd(g, n, product);
         }
-        bool factor = mpz_cmp_ui(g, 1) != 0;
-        mpz_clear(g);
-        return factor ? 0 : 1;
+        return mpz_cmp_ui(g, 1) != 0 ? 0 : 1;
     }
     // Several primes to one word division; a prime divisor equal to n itself is no proper
     // factor.
@@ -364,9 +353,63 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
     return 1;
 }
 
+// The Fermat and Rabin-Miller entry points: the small and even cases, then trial division
+// (a number with a small factor needs no modular power, which for 10^20000 - 1 takes
+// seconds), then count rounds.
+int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (!count) return fail(VN_E_ARGUMENT);
+        Register *x = reg(a);
+        if (!x) return VN_FAIL;
+        mpz_srcptr n = value(*x);
+        int v = trivial_verdict(n);
+        if (v >= 0) return v;
+        if (trial_division(n) == 0) return 0;
+        return test(n, clamp_rounds(*count));
+    });
+}
+
+}  // namespace
+}  // namespace vn
+
+using namespace vn;
+
+extern "C" {
+
+VN_API int32_t VN_READPRIMES(int32_t *n) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (!n) return fail(VN_E_ARGUMENT);
+        size_t want = *n < 1 ? 1 : (*n > 1000000 ? 1000000 : static_cast<size_t>(*n));
+        division_table() = first_primes(want);
+        g_table_product_ready = false;
+        return static_cast<int32_t>(division_table().size());
+    });
+}
+
+VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *x, *y;
+        if (!regs(&x, a, &y, b)) return VN_FAIL;
+        Num g;
+        mpz_gcd(g, value(*x), value(*y));
+        return mpz_cmp_ui(g, 1) == 0;
+    });
+}
+
+VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *x = reg(a);
+        if (!x) return VN_FAIL;
+        return trial_division(value(*x));
+    });
+}
+
 VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
-    Register *x = reg(a);
-    return x && is_proven_prime(value(*x));
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *x = reg(a);
+        if (!x) return VN_FAIL;
+        return is_proven_prime(value(*x));
+    });
 }
 
 VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return random_base_test(fermat, count, a); }

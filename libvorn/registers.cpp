@@ -1,7 +1,10 @@
 // The register store, the global error and the value-transfer functions.
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <new>
 
@@ -10,17 +13,22 @@
 namespace vn {
 namespace {
 
-int32_t g_error = VN_E_NONE;
+// Each thread sees the failures of its own calls.
+thread_local int32_t g_error = VN_E_NONE;
 
 // Registers live for the life of the process; their mpz are initialised on first use so
-// that loading the library costs nothing.
+// that loading the library costs nothing. They are wiped when the process ends.
 struct Store {
     Register r[VN_REGISTERS];
     Store() {
         for (auto &x : r) mpz_init(x.num);
     }
     ~Store() {
-        for (auto &x : r) mpz_clear(x.num);
+        for (auto &x : r) {
+            wipe(x.bytes);
+            wipe_number(x.num);
+            mpz_clear(x.num);
+        }
     }
 };
 
@@ -29,14 +37,44 @@ Store &store() {
     return s;
 }
 
+// Registers given a number during the current call (at most four destinations a call).
+Register *g_written[8];
+size_t g_written_count = 0;
+
 }  // namespace
 
-int32_t fail(int32_t code) {
+std::mutex g_library_lock;
+
+void wipe_bytes(void *p, size_t n) {
+    if (n) OPENSSL_cleanse(p, n);
+}
+
+void wipe_number(mpz_ptr x) {
+    if (x->_mp_alloc > 0) OPENSSL_cleanse(x->_mp_d, static_cast<size_t>(x->_mp_alloc) * sizeof(mp_limb_t));
+    x->_mp_size = 0;
+}
+
+void wipe(std::string &s) {
+    s.resize(s.capacity());  // no reallocation: the whole buffer becomes visible
+    OPENSSL_cleanse(s.data(), s.size());
+    s.clear();
+}
+
+void settle_written() noexcept {
+    for (size_t i = 0; i < g_written_count; ++i) {
+        mpz_ptr x = g_written[i]->num;
+        auto used = static_cast<size_t>(mpz_size(x)), alloc = static_cast<size_t>(x->_mp_alloc);
+        if (alloc > used) OPENSSL_cleanse(x->_mp_d + used, (alloc - used) * sizeof(mp_limb_t));
+    }
+    g_written_count = 0;
+}
+
+int32_t fail(int32_t code) noexcept {
     g_error = code;
     return VN_FAIL;
 }
 
-void set_error(int32_t code) { g_error = code; }
+void set_error(int32_t code) noexcept { g_error = code; }
 
 Register *reg(const int32_t *number) {
     if (number == nullptr) {
@@ -52,8 +90,16 @@ Register *reg(const int32_t *number) {
 
 mpz_srcptr value(Register &r) {
     if (!r.num_valid) {
-        // Bytes are least significant first: import whole words at a time.
-        mpz_import(r.num, r.bytes.size(), -1, 1, 0, 0, r.bytes.data());
+        // Bytes are least significant first: the high zero bytes end the string.
+        size_t n = r.bytes.size();
+        while (n > 0 && r.bytes[n - 1] == 0) --n;
+        if (n > 0) {
+            auto top = static_cast<unsigned char>(r.bytes[n - 1]);
+            size_t bits = 8 * (n - 1);
+            while (top) ++bits, top >>= 1;
+            if (bits > static_cast<size_t>(VN_MAX_BITS)) throw TooBig{};
+        }
+        mpz_import(r.num, n, -1, 1, 0, 0, r.bytes.data());
         r.num_valid = true;
     }
     return r.num;
@@ -70,6 +116,11 @@ const std::string &bytes_of(Register &r) {
 }
 
 mpz_ptr set_number(Register &r) {
+    // Invalid bytes were wiped when they became invalid.
+    if (r.bytes_valid) wipe(r.bytes);
+    bool listed = false;
+    for (size_t i = 0; i < g_written_count; ++i) listed |= g_written[i] == &r;
+    if (!listed && g_written_count < std::size(g_written)) g_written[g_written_count++] = &r;
     r.byte_form = false;
     r.num_valid = true;
     r.bytes_valid = false;
@@ -77,6 +128,9 @@ mpz_ptr set_number(Register &r) {
 }
 
 void set_bytes(Register &r, std::string &&b) {
+    if (b.size() > static_cast<size_t>(VN_MAX_BYTES)) throw TooBig{};
+    wipe(r.bytes);
+    wipe_number(r.num);
     r.bytes = std::move(b);
     r.byte_form = true;
     r.bytes_valid = true;
@@ -100,17 +154,20 @@ bool random_bytes(void *buf, size_t len) {
 
 bool random_bits(mpz_ptr x, size_t bits) {
     size_t nbytes = (bits + 7) / 8;
-    std::string buf(nbytes, '\0');
-    if (!random_bytes(buf.data(), nbytes)) return false;
-    if (bits % 8) buf[nbytes - 1] = static_cast<char>(buf[nbytes - 1] & ((1u << (bits % 8)) - 1));
-    mpz_import(x, nbytes, -1, 1, 0, 0, buf.data());
-    return true;
+    std::string buf(nbytes, '\0');  // the start of a prime search: wiped after
+    bool ok = random_bytes(buf.data(), nbytes);
+    if (ok) {
+        if (bits % 8)
+            buf[nbytes - 1] = static_cast<char>(static_cast<unsigned char>(buf[nbytes - 1]) & ((1u << (bits % 8)) - 1));
+        mpz_import(x, nbytes, -1, 1, 0, 0, buf.data());
+    }
+    wipe(buf);
+    return ok;
 }
 
 bool random_range(mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
     // Rejection sampling of hi - lo + 1 values: uniform, at most two draws expected.
-    mpz_t span;
-    mpz_init(span);
+    Num span;
     mpz_sub(span, hi, lo);
     mpz_add_ui(span, span, 1);
     size_t bits = mpz_sizeinbase(span, 2);
@@ -119,7 +176,6 @@ bool random_range(mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
         ok = random_bits(x, bits);
     } while (ok && mpz_cmp(x, span) >= 0);
     mpz_add(x, x, lo);
-    mpz_clear(span);
     return ok;
 }
 
@@ -130,71 +186,82 @@ using namespace vn;
 extern "C" {
 
 VN_API int32_t VN_PUTREG(const VN_STRING *value, int32_t *regno) {
-    if (value == nullptr || value->len < 0 || (value->len > 0 && value->data == nullptr))
-        return fail(VN_E_ARGUMENT);
-    if (value->len > VN_MAX_BYTES) return fail(VN_E_TOOBIG);
-    Register *r = reg(regno);
-    if (!r) return VN_FAIL;
-    try {
+    return guarded(VN_FAIL, [&] {
+        if (value == nullptr || value->len < 0 || (value->len > 0 && value->data == nullptr))
+            return fail(VN_E_ARGUMENT);
+        if (value->len > VN_MAX_BYTES) return fail(VN_E_TOOBIG);
+        Register *r = reg(regno);
+        if (!r) return VN_FAIL;
         set_bytes(*r, std::string(value->data, static_cast<size_t>(value->len)));
-    } catch (const std::bad_alloc &) {
-        return fail(VN_E_NOMEMORY);
-    }
-    return VN_OK;
+        return VN_OK;
+    });
 }
 
 VN_API VN_STRING VN_GETREG(int32_t *regno) {
-    VN_STRING out{nullptr, 0};
-    Register *r = reg(regno);
-    if (!r) return out;
-    const std::string &b = bytes_of(*r);
-    char *data = static_cast<char *>(std::malloc(b.size() + 1));
-    if (data == nullptr) {
-        fail(VN_E_NOMEMORY);
+    return guarded(VN_STRING{nullptr, 0}, [&] {
+        VN_STRING out{nullptr, 0};
+        Register *r = reg(regno);
+        if (!r) return out;
+        const std::string &b = bytes_of(*r);
+        if (b.size() > static_cast<size_t>(INT32_MAX) - 1) {  // cannot happen within the limits
+            fail(VN_E_TOOBIG);
+            return out;
+        }
+        char *data = static_cast<char *>(std::malloc(b.size() + 1));
+        if (data == nullptr) {
+            fail(VN_E_NOMEMORY);
+            return out;
+        }
+        std::memcpy(data, b.data(), b.size());
+        data[b.size()] = '\0';
+        out.data = data;
+        out.len = static_cast<int32_t>(b.size());
         return out;
-    }
-    std::memcpy(data, b.data(), b.size());
-    data[b.size()] = '\0';
-    out.data = data;
-    out.len = static_cast<int32_t>(b.size());
-    return out;
+    });
 }
 
 VN_API void VN_FREESTRING(VN_STRING *s) {
+    // Touches no library state: no lock, and nothing here can throw.
     if (s == nullptr) return;
+    if (s->data != nullptr && s->len >= 0) OPENSSL_cleanse(s->data, static_cast<size_t>(s->len) + 1);
     std::free(s->data);
     s->data = nullptr;
     s->len = 0;
 }
 
 VN_API int32_t VN_COPYREG(int32_t *src, int32_t *dst) {
-    Register *s, *d;
-    if (!regs(&s, src, &d, dst)) return VN_FAIL;
-    if (s == d) return VN_OK;
-    try {
-        if (s->bytes_valid) d->bytes = s->bytes;
-    } catch (const std::bad_alloc &) {
-        return fail(VN_E_NOMEMORY);
-    }
-    if (s->num_valid) mpz_set(d->num, s->num);
-    d->byte_form = s->byte_form;
-    d->bytes_valid = s->bytes_valid;
-    d->num_valid = s->num_valid;
-    return VN_OK;
+    return guarded(VN_FAIL, [&] {
+        Register *s, *d;
+        if (!regs(&s, src, &d, dst)) return VN_FAIL;
+        if (s == d) return VN_OK;
+        // Copy first: an allocation failure then leaves dst as it was.
+        std::string bytes = s->bytes_valid ? s->bytes : std::string();
+        wipe(d->bytes);
+        wipe_number(d->num);
+        d->bytes = std::move(bytes);
+        if (s->num_valid) mpz_set(d->num, s->num);
+        d->byte_form = s->byte_form;
+        d->bytes_valid = s->bytes_valid;
+        d->num_valid = s->num_valid;
+        return VN_OK;
+    });
 }
 
 VN_API int32_t VN_SWAPREG(int32_t *a, int32_t *b) {
-    Register *x, *y;
-    if (!regs(&x, a, &y, b)) return VN_FAIL;
-    if (x == y) return VN_OK;
-    x->bytes.swap(y->bytes);
-    mpz_swap(x->num, y->num);
-    std::swap(x->byte_form, y->byte_form);
-    std::swap(x->bytes_valid, y->bytes_valid);
-    std::swap(x->num_valid, y->num_valid);
-    return VN_OK;
+    return guarded(VN_FAIL, [&] {
+        Register *x, *y;
+        if (!regs(&x, a, &y, b)) return VN_FAIL;
+        if (x == y) return VN_OK;
+        x->bytes.swap(y->bytes);
+        mpz_swap(x->num, y->num);
+        std::swap(x->byte_form, y->byte_form);
+        std::swap(x->bytes_valid, y->bytes_valid);
+        std::swap(x->num_valid, y->num_valid);
+        return VN_OK;
+    });
 }
 
+// These three read a constant or the calling thread's own error: no lock, nothing to throw.
 VN_API int32_t VN_VERSION(void) { return 100; }
 
 VN_API int32_t VN_GETGLOBALERROR(void) { return g_error; }

@@ -1,4 +1,5 @@
 // RSA keys, encryption and decryption, and the two-prime modulus the BBS set-up shares.
+// Primes, lambda and the private exponent live in Num temporaries, wiped when they go.
 #include <new>
 
 #include "crypto_internal.h"
@@ -14,16 +15,6 @@ constexpr int32_t go_on = INT32_MIN;
 
 constexpr unsigned long rsa_exponent = 65537;
 
-// RAII for a few mpz temporaries.
-struct Mpz {
-    mpz_t v;
-    Mpz() { mpz_init(v); }
-    ~Mpz() { mpz_clear(v); }
-    Mpz(const Mpz &) = delete;
-    Mpz &operator=(const Mpz &) = delete;
-    operator mpz_ptr() { return v; }
-};
-
 }  // namespace
 
 bool two_prime_modulus(mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
@@ -35,7 +26,7 @@ bool two_prime_modulus(mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
     if (!generate_prime(p, p_bits, rounds, three_mod_four, avoid_factor_of) ||
         !generate_prime(q, q_bits, rounds, three_mod_four, avoid_factor_of))
         return false;
-    Mpz p_scaled, q_scaled;
+    Num p_scaled, q_scaled;
     for (;;) {
         mpz_mul(n, p, q);
         if (bit_size(n) == bits && mpz_cmp(p, q) != 0) return true;
@@ -75,68 +66,68 @@ using namespace vn;
 extern "C" {
 
 VN_API int32_t VN_GENERATERSAKEYS(int32_t *bits, int32_t *k, int32_t *e, int32_t *dk,
-                                  int32_t *n) try {
-    if (bits == nullptr || k == nullptr) return fail(VN_E_ARGUMENT);
-    Register *re, *rd, *rn;
-    if (!regs(&re, e, &rd, dk, &rn, n)) return VN_FAIL;
-    if (*bits < VN_MIN_RSA_BITS || *bits > VN_MAX_RSA_BITS) return fail(VN_E_BITS);
-    Mpz p, q, modulus, lambda, g, d;
-    for (;;) {
-        // p - 1 and q - 1 are kept free of the factor 65537, so e is invertible modulo
-        // lambda; the inverse is still checked rather than assumed.
-        if (!two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), false,
-                               rsa_exponent))
-            return VN_FAIL;
-        mpz_sub_ui(p, p, 1);
-        mpz_sub_ui(q, q, 1);
-        mpz_lcm(lambda, p, q);
-        mpz_set_ui(g, rsa_exponent);
-        if (mpz_invert(d, g, lambda) != 0) break;
-    }
-    mpz_set_ui(set_number(*re), rsa_exponent);
-    mpz_set(set_number(*rd), d);
-    mpz_set(set_number(*rn), modulus);
-    return VN_OK;
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+                                  int32_t *n) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        if (bits == nullptr || k == nullptr) return fail(VN_E_ARGUMENT);
+        Register *re, *rd, *rn;
+        if (!regs(&re, e, &rd, dk, &rn, n)) return VN_FAIL;
+        if (*bits < VN_MIN_RSA_BITS || *bits > VN_MAX_RSA_BITS) return fail(VN_E_BITS);
+        Num p, q, modulus, lambda, g, d;
+        for (;;) {
+            // p - 1 and q - 1 are kept free of the factor 65537, so e is invertible modulo
+            // lambda; the inverse is still checked rather than assumed.
+            if (!two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), false,
+                                   rsa_exponent))
+                return VN_FAIL;
+            mpz_sub_ui(p, p, 1);
+            mpz_sub_ui(q, q, 1);
+            mpz_lcm(lambda, p, q);
+            mpz_set_ui(g, rsa_exponent);
+            if (mpz_invert(d, g, lambda) != 0) break;
+        }
+        mpz_set_ui(set_number(*re), rsa_exponent);
+        mpz_set(set_number(*rd), d);
+        mpz_set(set_number(*rn), modulus);
+        return VN_OK;
+    });
 }
 
-VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c) try {
-    Register *rm, *re, *rn, *rc;
-    if (!regs(&rm, m, &re, e, &rn, n, &rc, c)) return VN_FAIL;
-    int32_t st = check_rsa_input(*rm, value(*rn));
-    if (st != go_on) return st;
-    Mpz result;
-    mpz_powm(result, value(*rm), value(*re), value(*rn));
-    mpz_swap(set_number(*rc), result);
-    return VN_OK;
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *rm, *re, *rn, *rc;
+        if (!regs(&rm, m, &re, e, &rn, n, &rc, c)) return VN_FAIL;
+        int32_t st = check_rsa_input(*rm, value(*rn));
+        if (st != go_on) return st;
+        Num result;
+        mpz_powm(result, value(*rm), value(*re), value(*rn));
+        mpz_swap(set_number(*rc), result);
+        return VN_OK;
+    });
 }
 
-VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) try {
-    Register *rc, *rd, *rn, *rm;
-    if (!regs(&rc, c, &rd, dk, &rn, n, &rm, m)) return VN_FAIL;
-    mpz_srcptr modulus = value(*rn);
-    int32_t st = check_rsa_input(*rc, modulus);
-    if (st != go_on) return st;
-    mpz_srcptr base = value(*rc), exponent = value(*rd);
-    Mpz result;
-    if (mpz_cmp_ui(modulus, 1) == 0) {
-        mpz_set_ui(result, 0);
-    } else if (mpz_sgn(exponent) == 0) {
-        mpz_set_ui(result, 1);
-    } else if (mpz_odd_p(modulus)) {
-        // mpz_powm_sec wants an odd modulus and a positive exponent, which every real RSA key
-        // has; the other cases are no secret key and take the plain power.
-        mpz_powm_sec(result, base, exponent, modulus);
-    } else {
-        mpz_powm(result, base, exponent, modulus);
-    }
-    mpz_swap(set_number(*rm), result);
-    return VN_OK;
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *rc, *rd, *rn, *rm;
+        if (!regs(&rc, c, &rd, dk, &rn, n, &rm, m)) return VN_FAIL;
+        mpz_srcptr modulus = value(*rn);
+        int32_t st = check_rsa_input(*rc, modulus);
+        if (st != go_on) return st;
+        mpz_srcptr base = value(*rc), exponent = value(*rd);
+        Num result;
+        if (mpz_cmp_ui(modulus, 1) == 0) {
+            mpz_set_ui(result, 0);
+        } else if (mpz_sgn(exponent) == 0) {
+            mpz_set_ui(result, 1);
+        } else if (mpz_odd_p(modulus)) {
+            // mpz_powm_sec wants an odd modulus and a positive exponent, which every real RSA key
+            // has; the other cases are no secret key and take the plain power.
+            mpz_powm_sec(result, base, exponent, modulus);
+        } else {
+            mpz_powm(result, base, exponent, modulus);
+        }
+        mpz_swap(set_number(*rm), result);
+        return VN_OK;
+    });
 }
 
 }  // extern "C"

@@ -88,16 +88,16 @@ using namespace vn;
 
 extern "C" {
 
-VN_API int32_t VN_CHECKTESTVECTORS_AES(void) try {
-    return count_failures(aes_vectors, aes_vector_passes);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_CHECKTESTVECTORS_AES(void) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        return count_failures(aes_vectors, aes_vector_passes);
+    });
 }
 
-VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) try {
-    return count_failures(sha256_vectors, sha256_vector_passes);
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        return count_failures(sha256_vectors, sha256_vector_passes);
+    });
 }
 
 }  // extern "C"

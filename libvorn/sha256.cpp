@@ -1,4 +1,5 @@
-// SHA-256 over OpenSSL's EVP interface, with the digest fetched once and one context reused.
+// SHA-256 over OpenSSL's EVP interface, with the digest fetched once and a context per call
+// (freeing it cleanses the state, so no digest outlives the call).
 #include <openssl/evp.h>
 
 #include <new>
@@ -9,12 +10,14 @@
 namespace vn {
 
 bool sha256(const void *data, size_t len, unsigned char out[32]) {
-    static EVP_MD *md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    static EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    static EVP_MD *const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
     unsigned int out_len = 0;
-    return md != nullptr && ctx != nullptr && EVP_DigestInit_ex2(ctx, md, nullptr) == 1 &&
-           EVP_DigestUpdate(ctx, data, len) == 1 && EVP_DigestFinal_ex(ctx, out, &out_len) == 1 &&
-           out_len == 32;
+    bool ok = md != nullptr && ctx != nullptr && EVP_DigestInit_ex2(ctx, md, nullptr) == 1 &&
+              EVP_DigestUpdate(ctx, data, len) == 1 && EVP_DigestFinal_ex(ctx, out, &out_len) == 1 &&
+              out_len == 32;
+    EVP_MD_CTX_free(ctx);
+    return ok;
 }
 
 }  // namespace vn
@@ -23,17 +26,17 @@ using namespace vn;
 
 extern "C" {
 
-VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d) try {
-    Register *rs, *rd;
-    if (!regs(&rs, src, &rd, d)) return VN_FAIL;
-    const std::string &message = bytes_of(*rs);
-    std::string digest(32, '\0');
-    if (!sha256(message.data(), message.size(), reinterpret_cast<unsigned char *>(digest.data())))
-        return fail(VN_E_CRYPTO);
-    set_bytes(*rd, std::move(digest));
-    return VN_OK;
-} catch (const std::bad_alloc &) {
-    return fail(VN_E_NOMEMORY);
+VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d) {
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *rs, *rd;
+        if (!regs(&rs, src, &rd, d)) return VN_FAIL;
+        const std::string &message = bytes_of(*rs);
+        std::string digest(32, '\0');
+        if (!sha256(message.data(), message.size(), reinterpret_cast<unsigned char *>(digest.data())))
+            return fail(VN_E_CRYPTO);
+        set_bytes(*rd, std::move(digest));
+        return VN_OK;
+    });
 }
 
 }  // extern "C"

@@ -6,7 +6,6 @@
  *   Every argument is passed by reference: the address of a 32-bit signed integer (a register
  *   number, length, count or flag) or of a VN_STRING. The library never keeps a pointer it
  *   was given. A null pointer where an argument is expected is a failure (VN_E_ARGUMENT).
- *   The library is not thread-safe: call it from one thread.
  *
  * Registers
  *   Registers 0 to VN_REGISTERS-1 exist; any other number is a failure (VN_E_REGISTER). Each
@@ -23,15 +22,64 @@
  *   the one written last (the later parameter) wins.
  *
  * Results and errors
- *   Truth functions return exactly 1 or 0 (0 as well on a failure). Other functions return
- *   VN_OK (0) on success, VN_FAIL (-1) on a failure, or a small positive status where this
- *   header lists one. Every failure and every positive status sets the global error to one
- *   of the VN_E_ codes and leaves every register except the named destinations as it was;
- *   a destination is changed only where a function says so. No input makes the library
- *   crash, abort or allocate without the limits below.
+ *   Truth functions return exactly 1 or 0 on success and VN_FAIL (-1) on a failure, so a
+ *   failure never reads as either answer: test them with == 1 and == 0, not as booleans.
+ *   Other functions return VN_OK (0) on success, VN_FAIL (-1) on a failure, or a small
+ *   positive status where this header lists one. Every failure and every positive status
+ *   sets the global error to one of the VN_E_ codes and leaves every register except the
+ *   named destinations as it was; a destination is changed only where a function says so.
+ *   Besides the failures each function lists, any function may fail with VN_E_ARGUMENT (a
+ *   null pointer), VN_E_REGISTER (a bad register number), VN_E_NOMEMORY (memory could not
+ *   be had; every register is then as it was) and VN_E_INTERNAL (an unexpected error); no
+ *   exception ever leaves the library. No input makes the library crash, abort or allocate
+ *   without the limits below.
  *
  *   The global error keeps the code of the most recent failure; successful calls do not
  *   change it and reading it does not clear it. VN_CLEARGLOBALERROR sets it back to 0.
+ *
+ * Limits
+ *   No register ever holds more than VN_MAX_BYTES bytes: every write, text conversions and
+ *   cipher outputs included, is checked before it is made (VN_E_TOOBIG). Numbers are at most
+ *   VN_MAX_BITS bits: a byte-form register whose number exceeds that is refused at once
+ *   (VN_E_TOOBIG) by every function that reads it as a number, and results beyond it are
+ *   refused before they are computed. The numbers the library hands to GMP are therefore
+ *   bounded, and so is every allocation. One thing remains: GMP ends the process when the
+ *   system refuses it memory, and the library does not replace GMP's allocator (the host
+ *   program may use GMP itself), so a system that cannot give a few times 32 MiB can still
+ *   see an abort inside an arithmetic call. The library's own allocations (byte strings)
+ *   fail with VN_E_NOMEMORY instead.
+ *
+ * Threads
+ *   Any function may be called from any thread at any time. Every function that touches
+ *   library state (registers, the prime table, the exact prover) holds one library lock for
+ *   the whole call: calls from several threads are serialised, each one atomic, so no
+ *   register is ever seen half written. A long call (an exact proof, a large prime or key)
+ *   makes the others wait. VN_VERSION, VN_GETGLOBALERROR, VN_CLEARGLOBALERROR and
+ *   VN_FREESTRING take no lock and never wait. Registers are shared by all threads: threads
+ *   that must not see each other's values use different registers.
+ *   The global error is per thread: VN_GETGLOBALERROR returns the code of the most recent
+ *   failure of a call made by the calling thread (0 in a thread that has had none), and
+ *   VN_CLEARGLOBALERROR clears the calling thread's code only.
+ *   The exact test (VN_ISPRIME_SLOW) proves large numbers with PARI, whose state is per
+ *   thread: the library starts one thread of its own on the first such proof, which starts
+ *   PARI (a stack of 16 MiB, growing up to 1 GiB of address space) and runs every proof
+ *   that needs it for the life of the process; the calling thread waits for it. A host
+ *   program that uses PARI itself should make these calls from the thread where it started
+ *   PARI: they then run right there, on its set-up (from another thread the library would
+ *   start PARI a second time).
+ *
+ * Memory and secrets
+ *   The library wipes (with OPENSSL_cleanse) what it no longer needs: a register's bytes
+ *   and number when they are overwritten, when one form replaces the other, and when the
+ *   process ends; its temporaries holding primes, lambda, private exponents, random
+ *   numbers, prime-search sieves, decrypted plaintexts and digests; strings released with
+ *   VN_FREESTRING. AES and SHA-256 run in a context made and freed (cleansed) by each call,
+ *   so no key schedule or digest state outlives the call.
+ *   What it cannot wipe: copies GMP makes inside an operation (a destination reallocated
+ *   to a larger size is freed by GMP unwiped, and so are GMP's scratch buffers, for example
+ *   those of the modular powers of RSA decryption); copies PARI and FLINT make while
+ *   proving; data in the caller's own memory (the VN_STRING given to VN_PUTREG, strings
+ *   from VN_GETREG before VN_FREESTRING), and copies the system makes (swap, core dumps).
  */
 #ifndef VORN_H
 #define VORN_H
@@ -100,19 +148,23 @@ typedef struct VN_STRING {
 #define VN_E_RANGE 13      /* RSA input not below the modulus */
 #define VN_E_NOMEMORY 14   /* memory could not be had */
 #define VN_E_CRYPTO 15     /* the crypto or random-number provider failed */
+#define VN_E_INTERNAL 16   /* an unexpected internal failure (none is known) */
 
 /* ---- Registers and value transfer ----------------------------------------------------- */
 
 /* Stores the len bytes of value into reg (byte form). len 0 stores the empty string.
  * Fails (VN_E_TOOBIG) for len beyond VN_MAX_BYTES, (VN_E_ARGUMENT) for len < 0 or a null
- * data pointer with len > 0. Returns VN_OK or VN_FAIL. */
+ * data pointer with len > 0, (VN_E_NOMEMORY) when the copy cannot be allocated. Returns
+ * VN_OK or VN_FAIL. */
 VN_API int32_t VN_PUTREG(const VN_STRING *value, int32_t *reg);
 
-/* Returns a new copy of reg's bytes (for text conversions: the text itself). On a failure
- * (bad register) returns {NULL, 0}. Release the result with VN_FREESTRING. */
+/* Returns a new copy of reg's bytes (for text conversions: the text itself); len is never
+ * negative and never cut (a register holds at most VN_MAX_BYTES). On a failure (a bad
+ * register, VN_E_NOMEMORY) returns {NULL, 0}. Release the result with VN_FREESTRING. */
 VN_API VN_STRING VN_GETREG(int32_t *reg);
 
-/* Releases a string returned by VN_GETREG and sets it to {NULL, 0}. Null data is allowed. */
+/* Wipes (len bytes and the zero after them) and releases a string returned by VN_GETREG,
+ * and sets it to {NULL, 0}. Null data is allowed. */
 VN_API void VN_FREESTRING(VN_STRING *s);
 
 /* dst = the number whose decimal text is in src's bytes. Accepted: optional ASCII white
@@ -123,14 +175,16 @@ VN_API void VN_FREESTRING(VN_STRING *s);
 VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst);
 
 /* dst = the decimal text of src's number (byte form, digits only, "0" for zero, no sign).
- * src may equal dst, else src is kept. Returns VN_OK or VN_FAIL. */
+ * src may equal dst, else src is kept. Returns VN_OK or VN_FAIL (VN_E_TOOBIG for a byte-form
+ * src beyond VN_MAX_BITS, which also ends repeated self-conversions: from "0", the 27th
+ * VN_HUGE2HEX(r, r) is refused, its text would be 2^27 digits). */
 VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst);
 
 /* dst = the hexadecimal text of src's number: upper-case digits, most significant first,
- * no leading zeros ("0" for zero). Returns VN_OK or VN_FAIL. */
+ * no leading zeros ("0" for zero). Returns VN_OK or VN_FAIL, as VN_HUGE2DEC. */
 VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst);
 
-/* dst = a copy of src, form included. Returns VN_OK or VN_FAIL. */
+/* dst = a copy of src, form included. Returns VN_OK or VN_FAIL (VN_E_NOMEMORY). */
 VN_API int32_t VN_COPYREG(int32_t *src, int32_t *dst);
 
 /* Exchanges the contents of a and b. Returns VN_OK or VN_FAIL. */
@@ -138,21 +192,24 @@ VN_API int32_t VN_SWAPREG(int32_t *a, int32_t *b);
 
 /* Prepares the table of small primes used by VN_ISPRIME_DIV: the first n primes, n clamped
  * to 1 .. 1,000,000. Before the first call the table holds the first 1000 primes. Returns
- * the number of primes in the table. */
+ * the number of primes in the table, or VN_FAIL (VN_E_ARGUMENT, VN_E_NOMEMORY; the table
+ * is then as it was). */
 VN_API int32_t VN_READPRIMES(int32_t *n);
 
 /* The library version times 100. */
 VN_API int32_t VN_VERSION(void);
 
-/* The global error code (VN_E_...): the code of the most recent failure, or 0. */
+/* The calling thread's global error code (VN_E_...): the code of the most recent failure of
+ * a call made by this thread, or 0. */
 VN_API int32_t VN_GETGLOBALERROR(void);
 
-/* Sets the global error back to VN_E_NONE. */
+/* Sets the calling thread's global error back to VN_E_NONE. */
 VN_API void VN_CLEARGLOBALERROR(void);
 
 /* ---- Arithmetic -----------------------------------------------------------------------
- * Results are written in number form. Every function returns VN_OK or VN_FAIL; a result
- * that would exceed VN_MAX_BITS fails with VN_E_TOOBIG before anything is computed. */
+ * Results are written in number form. Every function returns VN_OK or VN_FAIL; an operand
+ * beyond VN_MAX_BITS, or a result that would exceed it, fails with VN_E_TOOBIG before
+ * anything is computed. */
 
 VN_API int32_t VN_ADD(int32_t *a, int32_t *b, int32_t *d);   /* d = a + b */
 /* d = |a - b|: for a < b the result is b - a (numbers have no sign). */
@@ -166,15 +223,19 @@ VN_API int32_t VN_DIV(int32_t *a, int32_t *b, int32_t *q, int32_t *r);
 VN_API int32_t VN_MOD(int32_t *a, int32_t *m, int32_t *d);
 /* d = a^e (0^0 = 1). Fails (VN_E_TOOBIG) at once when the result would exceed VN_MAX_BITS. */
 VN_API int32_t VN_POW(int32_t *a, int32_t *e, int32_t *d);
-/* d = a^e mod m. m = 0 fails (VN_E_DIVZERO); m = 1 gives 0. */
+/* d = a^e mod m. m = 0 fails (VN_E_DIVZERO); m = 1 gives 0. A byte-form a, e or m beyond
+ * VN_MAX_BITS fails at once (VN_E_TOOBIG). */
 VN_API int32_t VN_POWMOD(int32_t *a, int32_t *e, int32_t *m, int32_t *d);
 VN_API int32_t VN_GCD(int32_t *a, int32_t *b, int32_t *d);   /* d = gcd(a, b); gcd(0,0) = 0 */
 /* d = the inverse of a modulo m, in 0 .. m-1. Returns 0 on success; 1 when gcd(a, m) != 1
- * (VN_E_NOINVERSE, d unchanged); VN_FAIL for m = 0 (VN_E_DIVZERO) or a bad register.
- * m = 1 gives 0. */
+ * (VN_E_NOINVERSE, d unchanged); VN_FAIL for m = 0 (VN_E_DIVZERO), an operand beyond
+ * VN_MAX_BITS (VN_E_TOOBIG) or a bad register. m = 1 gives 0. */
 VN_API int32_t VN_MODINV(int32_t *a, int32_t *m, int32_t *d);
 
-/* ---- Tests (truth values: exactly 1 or 0) --------------------------------------------- */
+/* ---- Tests (truth values: exactly 1 or 0; VN_FAIL on a failure) ------------------------
+ * A failure (bad register, null pointer, a byte-form operand beyond VN_MAX_BITS:
+ * VN_E_TOOBIG) returns VN_FAIL, never 0 or 1. VN_ISEQUAL and VN_ISNOTEQUAL on two byte-form
+ * registers compare bytes and have no size limit. */
 
 VN_API int32_t VN_ISZERO(int32_t *a);
 VN_API int32_t VN_ISODD(int32_t *a);
@@ -183,13 +244,18 @@ VN_API int32_t VN_ISNOTEQUAL(int32_t *a, int32_t *b);
 VN_API int32_t VN_ISLESS(int32_t *a, int32_t *b);       /* a < b */
 VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b);   /* gcd(a, b) = 1 */
 /* Trial division by the primes of the table (VN_READPRIMES). 0 only when a < 2 or a proper
- * factor was found; 1 ("possibly prime") otherwise, primes of the table included. */
+ * factor was found; 1 ("possibly prime") otherwise, primes of the table included.
+ * With a long table and a long number one gcd with the table's product replaces the
+ * divisions. */
 VN_API int32_t VN_ISPRIME_DIV(int32_t *a);
 /* Exact at every size: 1 exactly when a is prime. Composites are rejected by a BPSW test;
  * probable primes are proved. */
 VN_API int32_t VN_ISPRIME_SLOW(int32_t *a);
 /* Fermat test with count random bases; Rabin-Miller test with count random bases. count is
- * clamped to 1 .. VN_MAX_ROUNDS. 0, 1 and even numbers above 2 give 0; 2 and 3 give 1. */
+ * clamped to 1 .. VN_MAX_ROUNDS. 0, 1 and even numbers above 2 give 0; 2 and 3 give 1.
+ * Before any modular power the number is divided by the primes of the table as
+ * VN_ISPRIME_DIV does: one with a proper factor there gives 0 at once. VN_FAIL also when
+ * the CSPRNG fails (VN_E_CRYPTO). */
 VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a);
 VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a);
 
@@ -197,12 +263,13 @@ VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a);
 
 /* d = a random number from the CSPRNG with ceil(bits/8) bytes, its top byte not zero, below
  * 2^bits: for bits a multiple of 8, exactly bits/8 bytes; never 0. bits outside
- * 1 .. VN_MAX_RANDOM_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL. */
+ * 1 .. VN_MAX_RANDOM_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL (also VN_E_CRYPTO). */
 VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d);
 
 /* d = a random prime of exactly bits bits (top bit set) that passes rounds Rabin-Miller tests
  * with random bases (rounds clamped to 1 .. VN_MAX_ROUNDS) and a BPSW test. bits outside
- * VN_MIN_PRIME_BITS .. VN_MAX_PRIME_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL. */
+ * VN_MIN_PRIME_BITS .. VN_MAX_PRIME_BITS fails (VN_E_BITS). Returns VN_OK or VN_FAIL (also
+ * VN_E_CRYPTO). */
 VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d);
 
 /* RSA key: n of exactly bits bits, the product of two distinct primes of bits/2 and
@@ -211,13 +278,14 @@ VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d);
  * lcm(p-1, q-1), so every message below n comes back. k is the number of Rabin-Miller rounds
  * with random bases each prime passes on top of a BPSW test (clamped to 1 ..
  * VN_MAX_ROUNDS). bits outside VN_MIN_RSA_BITS .. VN_MAX_RSA_BITS fails (VN_E_BITS). Writes
- * e, then dk, then n. Returns VN_OK or VN_FAIL. */
+ * e, then dk, then n. Returns VN_OK or VN_FAIL (also VN_E_CRYPTO). */
 VN_API int32_t VN_GENERATERSAKEYS(int32_t *bits, int32_t *k, int32_t *e, int32_t *dk, int32_t *n);
 
 /* Blum-Blum-Shub set-up: n = p*q of exactly bits bits with distinct primes p = q = 3 (mod 4)
  * of bits/2 and bits - bits/2 bits (k as for VN_GENERATERSAKEYS); s = x^2 mod n for a random
- * x coprime to n, with s > 1. bits outside VN_MIN_BBS_BITS .. VN_MAX_BBS_BITS fails
- * (VN_E_BITS). Writes n, then s. Returns VN_OK or VN_FAIL. */
+ * x coprime to n, such that the generator accepts s (see below). bits outside
+ * VN_MIN_BBS_BITS .. VN_MAX_BBS_BITS fails (VN_E_BITS). Writes n, then s. Returns VN_OK or
+ * VN_FAIL (also VN_E_CRYPTO). */
 VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s);
 
 /* Blum-Blum-Shub bits: from state x = s mod n, len bytes to out (byte form, exactly len
@@ -229,15 +297,22 @@ VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s);
  * that the next call continues the sequence (two calls give the bytes of one only when j
  * divides 8 * len of the first). Deterministic for a given state and modulus. len outside
  * 1 .. VN_MAX_GENERATE_BYTES fails (VN_E_BITS); an even modulus, a modulus below 3 or of more
- * than VN_MAX_BBS_BITS bits, or a state of 0 or 1 (mod n) fails (VN_E_ARGUMENT); out and s2
- * are then unchanged. Returns VN_OK or VN_FAIL. */
+ * than VN_MAX_BBS_BITS bits fails (VN_E_ARGUMENT), and so does a state whose orbit is
+ * constant from the first step: x mod n such that y = x^2 mod n is a fixed point (y^2 = y
+ * mod n). That is 0, 1 and n - 1, the other square roots of 1, and the states that are
+ * 0 or +-1 modulo each prime factor; for a Blum modulus (VN_INITBBS's) these are exactly
+ * the states whose output is constant. For other moduli an orbit can fall onto a fixed
+ * point later, which cannot be ruled out without factoring n. out and s2 are unchanged on a
+ * failure. Returns VN_OK or VN_FAIL (VN_E_TOOBIG for a byte-form s or n beyond
+ * VN_MAX_BITS). */
 VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n,
                                         int32_t *out, int32_t *s2);
 
 /* RSA bits: the same as VN_GENERATEBBSRANDOMBITS with the step x <- x^e mod n and always
  * j = floor(log2(log2 n)) bits a step. e must be at least 2 and have no more bits than n (or
  * than 32 for smaller n), else VN_E_ARGUMENT: a longer exponent is no RSA key's and could
- * make one call run for hours. */
+ * make one call run for hours. The state is refused likewise when y = x^e mod n has
+ * y^e = y mod n: 0, 1 and n - 1 (for odd e) among others. */
 VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n,
                                         int32_t *out, int32_t *s2);
 
@@ -245,7 +320,8 @@ VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, in
 
 /* c = m^e mod n (number form). Returns 0 on success; 1 when m is in byte form and its length
  * is not a multiple of 4 bytes (VN_E_LENGTH4); 2 when m is not below n (VN_E_RANGE); VN_FAIL
- * for n = 0 (VN_E_DIVZERO) or a bad register. c is written only on success. */
+ * for n = 0 (VN_E_DIVZERO), a byte-form m, e or n beyond VN_MAX_BITS (VN_E_TOOBIG) or a bad
+ * register. c is written only on success. */
 VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c);
 /* m = c^dk mod n with a side-channel resistant power; statuses as VN_ENCRYPT_RSA, for c.
  * Inputs no real key has (dk = 0, n = 1, an even n) get the plain power instead. */
@@ -254,32 +330,35 @@ VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m);
 /* AES-CBC with PKCS#7 padding. c = the 16-byte IV followed by the encryption of the padded
  * plaintext p. An empty iv register means a fresh random IV. Returns 0; 1 for a key not 16,
  * 24 or 32 bytes (VN_E_KEYSIZE); 2 for an IV neither empty nor 16 bytes (VN_E_IVSIZE);
- * VN_FAIL otherwise. The output is written only on success. */
+ * VN_FAIL for a ciphertext that would exceed VN_MAX_BYTES (VN_E_TOOBIG), a provider failure
+ * (VN_E_CRYPTO) or the common failures. The output is written only on success. */
 VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t *c);
 /* p = the decryption of c as made by VN_ENCRYPT_AES_CBC. Returns 0; 1 for a bad key size
  * (VN_E_KEYSIZE); 2 when c is no multiple of 16 bytes (VN_E_CIPHERTEXT); 3 when c is shorter
  * than 32 bytes (VN_E_CIPHERTEXT) or its padding is bad (VN_E_PADDING), and then p is set
- * to the empty string; VN_FAIL otherwise. */
+ * to the empty string; VN_FAIL for a provider failure (VN_E_CRYPTO) or the common failures. */
 VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p);
 
-/* AES-ECB with PKCS#7 padding; statuses as for CBC (no IV; 3 for a ciphertext shorter than
- * 16 bytes or with bad padding). */
+/* AES-ECB with PKCS#7 padding; statuses as for CBC (no IV, so no status 2 in encryption; 3
+ * for a ciphertext shorter than 16 bytes or with bad padding). */
 VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c);
 VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p);
 
 /* One AES block, no padding. Returns 0; 1 for a bad key size; 2 when the input is not
- * exactly 16 bytes (VN_E_CIPHERTEXT); VN_FAIL otherwise. */
+ * exactly 16 bytes (VN_E_CIPHERTEXT); VN_FAIL for a provider failure (VN_E_CRYPTO) or the
+ * common failures. */
 VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c);
 VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p);
 
 /* d = the 32-byte SHA-256 digest of src's bytes, in the standard byte order (byte form).
- * Returns VN_OK or VN_FAIL. */
+ * Returns VN_OK or VN_FAIL (VN_E_CRYPTO for a provider failure). */
 VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d);
 
 /* Number of built-in known-answer vectors that fail; 0 when all pass. The vectors are NIST's:
  * FIPS 197 and SP 800-38A (ECB, CBC) for AES-128/192/256; FIPS 180 examples (one million
  * "a" included) and CAVP byte-oriented messages for SHA-256. Each AES vector is checked in
- * both directions. */
+ * both directions. VN_FAIL (never 0) when the checks themselves cannot run
+ * (VN_E_NOMEMORY). */
 VN_API int32_t VN_CHECKTESTVECTORS_AES(void);
 VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void);
 

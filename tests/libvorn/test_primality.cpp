@@ -181,16 +181,16 @@ TEST(Primality, RandomPrimeOfAHundredDigitsIsProved) {
     EXPECT_EQ(slow(1), 0);
 }
 
-TEST(Primality, FailuresGiveZero) {
+TEST(Primality, FailuresReadAsNeitherAnswer) {
     int32_t bad = 256, count = 5;
     VN_CLEARGLOBALERROR();
-    EXPECT_EQ(VN_ISPRIME_SLOW(&bad), 0);
+    EXPECT_EQ(VN_ISPRIME_SLOW(&bad), VN_FAIL);
     EXPECT_EQ(vorn::global_error(), VN_E_REGISTER);
-    EXPECT_EQ(VN_ISPRIME_RB(&count, &bad), 0);
-    EXPECT_EQ(VN_ISPRIME_F(nullptr, &count), 0);
+    EXPECT_EQ(VN_ISPRIME_RB(&count, &bad), VN_FAIL);
+    EXPECT_EQ(VN_ISPRIME_F(nullptr, &count), VN_FAIL);
     EXPECT_EQ(vorn::global_error(), VN_E_ARGUMENT);
-    EXPECT_EQ(VN_ISPRIME_DIV(nullptr), 0);
-    EXPECT_EQ(VN_ISRELPRIME(&count, &bad), 0);
+    EXPECT_EQ(VN_ISPRIME_DIV(nullptr), VN_FAIL);
+    EXPECT_EQ(VN_ISRELPRIME(&count, &bad), VN_FAIL);
 }
 
 TEST(Primality, RelativelyPrime) {
