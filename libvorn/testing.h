@@ -25,4 +25,9 @@ extern std::atomic<bool> portable_two_limbs;
 // no verdict.
 extern std::atomic<bool> flint_fallback;
 
+// The known-answer checks read this text instead of the built-in vectors when set (the format
+// of vectors/aes.txt and vectors/sha256.txt).
+extern std::atomic<const char *> aes_vectors_text;
+extern std::atomic<const char *> sha256_vectors_text;
+
 }  // namespace vn::testing

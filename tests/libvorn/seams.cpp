@@ -40,6 +40,8 @@ struct SeamsOff {
         vn::testing::random_source = nullptr;
         vn::testing::portable_two_limbs = false;
         vn::testing::flint_fallback = false;
+        vn::testing::aes_vectors_text = nullptr;
+        vn::testing::sha256_vectors_text = nullptr;
     }
 };
 
@@ -188,6 +190,41 @@ TEST(Seams, FlintAloneDecidesTheExactTestRight) {
         }
     }
     EXPECT_GE(checked, 10);
+}
+
+// The first vector line of a file in libvorn/vectors/.
+std::string first_vector(const char *file) {
+    std::ifstream in(std::string(VORN_VECTORS) + "/" + file);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find_first_not_of(" \t") != std::string::npos && line[0] != '#') return line;
+    return "";
+}
+
+TEST(Seams, KnownAnswerChecksFailWithoutVectors) {
+    SeamsOff off;
+    struct Kind {
+        std::atomic<const char *> &text;
+        int32_t (*check)();
+        std::string good;
+    } kinds[] = {
+        {vn::testing::aes_vectors_text, VN_CHECKTESTVECTORS_AES, first_vector("aes.txt")},
+        {vn::testing::sha256_vectors_text, VN_CHECKTESTVECTORS_SHA_256, first_vector("sha256.txt")},
+    };
+    for (Kind &k : kinds) {
+        ASSERT_FALSE(k.good.empty());
+        std::string bad = k.good;
+        char &last = bad.back();
+        last = last == '0' ? '1' : '0';  // one digit of the expected output changed
+        const std::string texts[] = {"", "\n  \n", "# a comment\n", k.good, bad, k.good + "\n" + bad + "\n" + k.good};
+        const int32_t want[] = {1, 1, 1, 0, 1, 1};
+        for (size_t i = 0; i < std::size(texts); ++i) {
+            k.text = texts[i].c_str();
+            EXPECT_EQ(k.check(), want[i]) << "vectors: \"" << texts[i] << "\"";
+        }
+        k.text = nullptr;
+        EXPECT_EQ(k.check(), 0);  // the built-in set again
+    }
 }
 
 }  // namespace
