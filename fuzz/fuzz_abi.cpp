@@ -12,6 +12,7 @@
 // the library must refuse at once (or carry out within its limits) are made.
 #include <gmpxx.h>
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <openssl/sha.h>
 #include <sys/mman.h>
 
@@ -26,6 +27,9 @@
 #include <vector>
 
 #include "vorn.h"
+#ifdef VORN_TESTING
+#include "testing.h"
+#endif
 
 namespace {
 
@@ -231,6 +235,16 @@ struct Lane {
     // After a call: registers outside dests unchanged; dests as given by expect().
     void check_rest(std::initializer_list<const Arg *> dests);
     void check_unchanged() { check_rest({}); }
+    // With a failing CSPRNG (input flag 4) a call that draws may fail: VN_E_CRYPTO, no
+    // change, and for a test no "prime" verdict. True when that is what happened.
+    bool rng_fails = false;
+    bool crypto_failure(int32_t ret, bool truth) {
+        if (!rng_fails || VN_GETGLOBALERROR() != VN_E_CRYPTO) return false;
+        if (truth) CHECK(ret != 1);
+        else CHECK(ret == VN_FAIL);
+        check_unchanged();
+        return true;
+    }
     void check_error(unsigned allowed) {
         if (!solo) return;
         int32_t e = VN_GETGLOBALERROR();
@@ -688,6 +702,7 @@ void Lane::step() {
             return;
         if (op == ISPRIME_DIV && bits(x) > 2048) return;
         int32_t ret = call();
+        if (crypto_failure(ret, true)) return;
         check_unchanged();
         CHECK(ret == 0 || ret == 1);
         int prime = mpz_probab_prime_p(x.get_mpz_t(), 30);
@@ -737,7 +752,9 @@ void Lane::step() {
         }
         if (op == RANDOM ? n.num > 4096 : n.num > 160) return;
         if (op == PRIME && ((k.num > 40 && n.num > 64) || slow_left-- <= 0)) return;
-        CHECK(call() == VN_OK);
+        int32_t ret = call();
+        if (crypto_failure(ret, false)) return;
+        CHECK(ret == VN_OK);
         check_rest({&d});
         Snap s = read_reg(base + d.idx);
         mpz_class x = number(s.data);
@@ -772,7 +789,9 @@ void Lane::step() {
             return;
         }
         if (n.num > 256 || slow_left-- <= 0) return;
-        CHECK(call() == VN_OK);
+        int32_t ret = call();
+        if (crypto_failure(ret, false)) return;
+        CHECK(ret == VN_OK);
         if (nout == 3) check_rest({&d[0], &d[1], &d[2]});
         else check_rest({&d[0], &d[1]});
         mpz_class out[3];
@@ -944,6 +963,7 @@ void Lane::step() {
                 short_or_bad = !aes(false, false, !one, k, "", in, want);
         }
         int32_t ret = call();
+        if (op == ENC_CBC && !statuses && crypto_failure(ret, false)) return;
         if (statuses) {
             CHECK(ret >= 1 && ret <= 2 && (statuses & (1u << ret)));
             check_unchanged();
@@ -1030,6 +1050,14 @@ void Lane::step() {
     }
 }
 
+#ifdef VORN_TESTING
+std::atomic<int> g_draws_left{0};
+int failing_source(unsigned char *buf, int len) {
+    if (g_draws_left-- <= 0) return 0;
+    return RAND_bytes(buf, len);
+}
+#endif
+
 void put_sentinel() {
     VN_STRING s{const_cast<char *>("sentinel"), 8};
     int32_t r = kSentinel;
@@ -1066,7 +1094,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } else {
         Lane a;
         a.in = {data, size};
+        int draws = (flags & 4) ? a.in.byte() : 0;  // read in every build, so inputs mean the same
+#ifdef VORN_TESTING
+        // The library's test seams (its static copy only): flag 2 takes the portable two-limb
+        // generator code, flag 4 makes the CSPRNG fail after as many draws as the next byte says.
+        vn::testing::portable_two_limbs = (flags & 2) != 0;
+        if (flags & 4) {
+            a.rng_fails = true;
+            g_draws_left = draws;
+            vn::testing::random_source = failing_source;
+        }
+#else
+        (void)draws;
+#endif
         a.run();
+#ifdef VORN_TESTING
+        vn::testing::portable_two_limbs = false;
+        vn::testing::random_source = nullptr;
+#endif
     }
     current_op = -1;
     CHECK(read_reg(kSentinel).data == "sentinel");
