@@ -942,7 +942,7 @@ void Lane::step() {
             return;
         }
         if (len(p) > 65536 || !cheap(key) || !cheap(iv)) return;
-        const std::string &in = b(p), &k = b(key);
+        const std::string &src = b(p), &k = b(key);
         bool key_bad = k.size() != 16 && k.size() != 24 && k.size() != 32;
         bool enc = op == ENC_CBC || op == ENC_ECB || op == ENC_1BLOCK;
         bool one = op == ENC_1BLOCK || op == DEC_1BLOCK;
@@ -950,17 +950,17 @@ void Lane::step() {
         unsigned statuses = 0, errors = 0;
         if (key_bad) { statuses |= 2; errors |= E(VN_E_KEYSIZE); }
         if (op == ENC_CBC && len(iv) != 0 && len(iv) != 16) { statuses |= 4; errors |= E(VN_E_IVSIZE); }
-        if (one && in.size() != 16) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
-        if ((op == DEC_CBC || op == DEC_ECB) && in.size() % 16 != 0) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
+        if (one && src.size() != 16) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
+        if ((op == DEC_CBC || op == DEC_ECB) && src.size() % 16 != 0) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
         std::string want;
         bool short_or_bad = false;
         if (!statuses && !enc) {
             size_t min = op == DEC_CBC ? 32 : (op == DEC_ECB ? 16 : 0);
-            if (in.size() < min) short_or_bad = true;
+            if (src.size() < min) short_or_bad = true;
             else if (op == DEC_CBC)
-                short_or_bad = !aes(true, false, true, k, in.substr(0, 16), in.substr(16), want);
+                short_or_bad = !aes(true, false, true, k, src.substr(0, 16), src.substr(16), want);
             else
-                short_or_bad = !aes(false, false, !one, k, "", in, want);
+                short_or_bad = !aes(false, false, !one, k, "", src, want);
         }
         int32_t ret = call();
         if (op == ENC_CBC && !statuses && crypto_failure(ret, false)) return;
@@ -987,9 +987,9 @@ void Lane::step() {
             std::string ivb = out.data.substr(0, 16), back;
             if (len(iv) == 16) CHECK(ivb == b(iv));
             CHECK(aes(true, false, true, k, ivb, out.data.substr(16), back));
-            CHECK(back == in);
+            CHECK(back == src);
         } else {
-            CHECK(aes(false, true, !one, k, "", in, want));
+            CHECK(aes(false, true, !one, k, "", src, want));
             CHECK(out.data == want);
         }
         return;
