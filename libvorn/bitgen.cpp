@@ -14,8 +14,14 @@
 
 #include "crypto_internal.h"
 #include "internal.h"
+#ifdef VORN_TESTING
+#include "testing.h"
+#endif
 
 namespace vn {
+#ifdef VORN_TESTING
+std::atomic<bool> testing::portable_two_limbs{false};
+#endif
 namespace {
 
 using u64 = uint64_t;
@@ -306,6 +312,9 @@ struct TwoLimbsMulx : TwoLimbs {
 // mulx belongs to BMI2: the assembler takes it whatever the compiler flags, so the CPU is asked
 // once at run time.
 bool have_mulx() {
+#ifdef VORN_TESTING
+    if (testing::portable_two_limbs) return false;
+#endif
     static const bool yes = __builtin_cpu_supports("bmi2");
     return yes;
 }

@@ -13,6 +13,9 @@
 #include <string>
 
 #include "internal.h"
+#ifdef VORN_TESTING
+#include "testing.h"
+#endif
 #include "small_primes.h"
 
 namespace vn {
@@ -79,6 +82,9 @@ bool bpsw(mpz_srcptr n) {
 }  // namespace vn
 
 namespace vn {
+#ifdef VORN_TESTING
+std::atomic<bool> testing::flint_fallback{false};
+#endif
 namespace {
 
 // ---- the table of small primes for trial division ----------------------------------------
@@ -274,6 +280,16 @@ int prove_by_n_plus_minus_1(const fmpz_t n) {
 // Exact primality of n.
 bool is_proven_prime(mpz_srcptr n) {
     if (mpz_cmp_ui(n, 2) < 0) return false;
+#ifdef VORN_TESTING
+    if (testing::flint_fallback && mpz_sizeinbase(n, 2) > 64) {
+        fmpz_t g;
+        fmpz_init(g);
+        fmpz_set_mpz(g, n);
+        bool prime = fmpz_is_prime(g) == 1;
+        fmpz_clear(g);
+        return prime;
+    }
+#endif
     // BPSW has no pseudoprime below 2^64 (Feitsma and Galway's table of base-2 strong
     // pseudoprimes), so below that it is a proof; above, it rejects composites cheaply.
     if (!bpsw(n)) return false;

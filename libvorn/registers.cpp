@@ -9,6 +9,9 @@
 #include <new>
 
 #include "internal.h"
+#ifdef VORN_TESTING
+#include "testing.h"
+#endif
 
 namespace vn {
 namespace {
@@ -137,12 +140,24 @@ void set_bytes(Register &r, std::string &&b) {
     r.num_valid = false;
 }
 
+#ifdef VORN_TESTING
+std::atomic<testing::RandomSource> testing::random_source{nullptr};
+#endif
+
+// OpenSSL's CSPRNG, or the test seam's replacement.
+static int csprng(unsigned char *p, int len) {
+#ifdef VORN_TESTING
+    if (testing::RandomSource f = testing::random_source) return f(p, len);
+#endif
+    return RAND_bytes(p, len);
+}
+
 bool random_bytes(void *buf, size_t len) {
     // RAND_bytes takes an int length: draw large buffers in pieces.
     auto *p = static_cast<unsigned char *>(buf);
     while (len > 0) {
         int piece = len > (1u << 30) ? (1 << 30) : static_cast<int>(len);
-        if (RAND_bytes(p, piece) != 1) {
+        if (csprng(p, piece) != 1) {
             set_error(VN_E_CRYPTO);
             return false;
         }

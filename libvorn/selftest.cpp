@@ -9,8 +9,15 @@
 
 #include "crypto_internal.h"
 #include "internal.h"
+#ifdef VORN_TESTING
+#include "testing.h"
+#endif
 
 namespace vn {
+#ifdef VORN_TESTING
+std::atomic<const char *> testing::aes_vectors_text{nullptr};
+std::atomic<const char *> testing::sha256_vectors_text{nullptr};
+#endif
 namespace {
 
 #include "vectors.inc"
@@ -30,20 +37,22 @@ bool from_hex(const std::string &hex, std::string &out) {
 }
 
 // Calls check on every line that is neither blank nor a comment, with its words; returns the
-// number of lines for which check is false.
+// number of lines for which check is false. A text without any vector counts as one failure:
+// a check that checked nothing must not pass.
 template <typename Check>
 int32_t count_failures(const char *text, Check check) {
     std::istringstream lines(text);
     std::string line;
-    int32_t failures = 0;
+    int32_t failures = 0, vectors = 0;
     while (std::getline(lines, line)) {
         std::istringstream words(line);
         std::vector<std::string> w;
         for (std::string word; words >> word;) w.push_back(word);
         if (w.empty() || w[0][0] == '#') continue;
+        ++vectors;
         if (!check(w)) ++failures;
     }
-    return failures;
+    return vectors == 0 ? 1 : failures;
 }
 
 // A vector passes when encryption gives the ciphertext and decryption the plaintext.
@@ -90,13 +99,21 @@ extern "C" {
 
 VN_API int32_t VN_CHECKTESTVECTORS_AES(void) {
     return guarded(VN_FAIL, [&]() -> int32_t {
-        return count_failures(aes_vectors, aes_vector_passes);
+        const char *text = aes_vectors;
+#ifdef VORN_TESTING
+        if (const char *t = testing::aes_vectors_text) text = t;
+#endif
+        return count_failures(text, aes_vector_passes);
     });
 }
 
 VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) {
     return guarded(VN_FAIL, [&]() -> int32_t {
-        return count_failures(sha256_vectors, sha256_vector_passes);
+        const char *text = sha256_vectors;
+#ifdef VORN_TESTING
+        if (const char *t = testing::sha256_vectors_text) text = t;
+#endif
+        return count_failures(text, sha256_vector_passes);
     });
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test; then builds the library with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs the library tests again there.
+# Sets up, builds and runs every test; then the sanitizer passes (every layer under
+# AddressSanitizer and UBSan, the threaded tests under ThreadSanitizer) and one minute of the
+# libFuzzer target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,5 +9,5 @@ scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure -j 2)
 
-BUILD_DIR=build-asan scripts/setup.sh -DVORN_SANITIZE=ON -DVORN_WITH_QT=OFF -DVORN_WITH_BENCH=OFF
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j 2 -L libvorn)
+scripts/sanitize.sh
+scripts/fuzz.sh 60

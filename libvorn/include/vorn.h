@@ -354,7 +354,8 @@ VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p);
  * Returns VN_OK or VN_FAIL (VN_E_CRYPTO for a provider failure). */
 VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d);
 
-/* Number of built-in known-answer vectors that fail; 0 when all pass. The vectors are NIST's:
+/* Number of built-in known-answer vectors that fail; 0 when all pass (a set without any
+ * vector would check nothing, and counts as 1). The vectors are NIST's:
  * FIPS 197 and SP 800-38A (ECB, CBC) for AES-128/192/256; FIPS 180 examples (one million
  * "a" included) and CAVP byte-oriented messages for SHA-256. Each AES vector is checked in
  * both directions. VN_FAIL (never 0) when the checks themselves cannot run

@@ -10,6 +10,8 @@
 #include <vector>
 #include <vorn.hpp>
 
+#include "seed.h"
+
 namespace {
 
 // A number as the library stores it: least significant byte first, no high zero bytes.
@@ -39,17 +41,6 @@ std::string get_dec(vorn::Reg r) {
     free(s);
     mpz_clear(x);
     return out;
-}
-
-// Seed for randomized cases: VORN_SEED replays a run; every run prints the seed it used.
-uint64_t test_seed() {
-    static uint64_t seed = [] {
-        const char *env = std::getenv("VORN_SEED");
-        uint64_t s = env ? std::strtoull(env, nullptr, 10) : std::random_device{}();
-        std::printf("[ seed     ] VORN_SEED=%llu\n", static_cast<unsigned long long>(s));
-        return s;
-    }();
-    return seed;
 }
 
 // Random number of 0 .. max_bits bits, biased towards limb and byte boundaries.

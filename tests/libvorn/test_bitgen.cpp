@@ -107,7 +107,7 @@ std::vector<Z> test_moduli(std::mt19937_64 &rng) {
 }
 
 TEST(BitGenerators, MatchTheReferenceForEveryModulusSize) {
-    std::mt19937_64 rng(crypto_test::test_seed("BitGenerators.MatchTheReferenceForEveryModulusSize"));
+    std::mt19937_64 rng(test_seed());
     for (Z &n : test_moduli(rng)) {
         for (int round = 0; round < 2; ++round) {
             Z s;
@@ -150,7 +150,7 @@ TEST(BitGenerators, LongRsaRunsOnTwoLimbModuliMatchTheReference) {
     // The two-limb Montgomery code keeps values that need not be below n (below 2n up to
     // 126 bits) and corrects overflows past 2^128: long runs with moduli at the edges of 65
     // to 128 bits, and a modulus with a square factor, whose powers can reach 0.
-    std::mt19937_64 rng(crypto_test::test_seed("BitGenerators.LongRsaRunsOnTwoLimbModuli"));
+    std::mt19937_64 rng(test_seed());
     std::vector<Z> moduli;
     for (unsigned b : {65, 96, 126, 127, 128}) {
         Z n = crypto_test::random_below_pow2(rng, b);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vorn.hpp>
 
+#include "seed.h"
+
 namespace {
 
 std::string gmp_text(mpz_srcptr x, int base) {
@@ -113,9 +115,7 @@ TEST(Convert, ByteFormZerosReadAsTheNumber) {
 }
 
 TEST(Convert, RandomRoundTripsAgreeWithGmp) {
-    const char *env = std::getenv("VORN_SEED");
-    uint64_t seed = env ? std::strtoull(env, nullptr, 10) : std::random_device{}();
-    std::printf("[ seed     ] VORN_SEED=%llu\n", static_cast<unsigned long long>(seed));
+    uint64_t seed = test_seed();
     gmp_randstate_t rs;
     gmp_randinit_default(rs);
     gmp_randseed_ui(rs, static_cast<unsigned long>(seed));

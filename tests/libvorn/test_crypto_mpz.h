@@ -6,10 +6,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <vorn.hpp>
+
+#include "seed.h"
 
 namespace crypto_test {
 
@@ -62,18 +67,26 @@ inline Z random_below_pow2(std::mt19937_64 &rng, size_t b) {
     return number_of(bytes);
 }
 
-// The seed of a randomized test: VORN_SEED when set, else a fresh one; printed either way so
-// that a failure can be replayed.
-inline uint64_t test_seed(const char *test_name) {
-    uint64_t seed;
-    if (const char *env = std::getenv("VORN_SEED")) {
-        seed = std::strtoull(env, nullptr, 10);
-    } else {
-        seed = std::random_device{}();
-        seed = (seed << 32) ^ std::random_device{}();
+// Hex text to bytes.
+inline std::string unhex(const std::string &h) {
+    std::string out;
+    for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// The vector lines of a known-answer file in libvorn/vectors/, each split into its words
+// (blank lines and comments left out).
+inline std::vector<std::vector<std::string>> vector_lines(const char *file) {
+    std::ifstream in(std::string(VORN_VECTORS) + "/" + file);
+    std::vector<std::vector<std::string>> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::vector<std::string> w;
+        for (std::string word; words >> word;) w.push_back(word);
+        if (!w.empty() && w[0][0] != '#') out.push_back(w);
     }
-    std::printf("%s: VORN_SEED=%llu\n", test_name, static_cast<unsigned long long>(seed));
-    return seed;
+    return out;
 }
 
 // Lower-case hexadecimal of bytes, first byte first.

@@ -3,7 +3,6 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -151,7 +150,8 @@ TEST(Primality, TrialDivisionOfLongNumbers) {
     mpz_clear(x);
 }
 
-TEST(Primality, MersenneProofIsFastAndItsNeighbourIsRejected) {
+// How fast the n + 1 proof settles this is measured by bench/bench_primes.cpp.
+TEST(Primality, MersenneIsProvedAndItsNeighbourIsRejected) {
     mpz_t x;
     mpz_init(x);
     mpz_ui_pow_ui(x, 2, 2203);
@@ -159,12 +159,7 @@ TEST(Primality, MersenneProofIsFastAndItsNeighbourIsRejected) {
     std::string b((mpz_sizeinbase(x, 2) + 7) / 8, '\0');
     mpz_export(b.data(), nullptr, -1, 1, 0, 0, x);
     ASSERT_EQ(vorn::putreg(b, 1), VN_OK);
-    auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(slow(1), 1);
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    // A generous bound (sanitizer builds are slow): the n + 1 proof takes milliseconds, a
-    // general-purpose proof of 664 digits takes minutes.
-    EXPECT_LT(took.count(), 5.0);
     mpz_add_ui(x, x, 2);
     mpz_export(b.data(), nullptr, -1, 1, 0, 0, x);
     ASSERT_EQ(vorn::putreg(b, 1), VN_OK);

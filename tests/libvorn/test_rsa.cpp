@@ -90,7 +90,7 @@ void check_round_trip(const Key &key, mpz_srcptr m) {
 }
 
 TEST(Rsa, KeysOfEverySizeAreSound) {
-    std::mt19937_64 rng(crypto_test::test_seed("Rsa.KeysOfEverySizeAreSound"));
+    std::mt19937_64 rng(test_seed());
     std::vector<int32_t> sizes = {32, 33, 40, 47};
     for (int32_t b = 48; b <= 128; b += 8) sizes.push_back(b);
     for (int32_t b : {129, 191, 256, 512, 1024, 2048}) sizes.push_back(b);
