@@ -106,7 +106,7 @@ typedef struct VN_STRING {
 /* ---- Limits ------------------------------------------------------------------------- */
 #define VN_REGISTERS 256              /* registers 0 .. 255 */
 #define VN_MAX_BITS (1L << 28)        /* largest number any operation computes: 2^28 bits */
-#define VN_MAX_BYTES (1L << 28)       /* largest byte string VN_PUTREG stores: 256 MiB */
+#define VN_MAX_BYTES (1L << 28)       /* largest byte string any register holds: 256 MiB */
 #define VN_MAX_RANDOM_BITS (1L << 24) /* VN_GENERATERANDOM: 1 .. 2^24 bits */
 #define VN_MIN_PRIME_BITS 2           /* VN_GENERATEPRIME: 2 .. 4096 bits (seconds at the top) */
 #define VN_MAX_PRIME_BITS 4096
@@ -138,7 +138,7 @@ typedef struct VN_STRING {
 #define VN_E_NOINVERSE 3   /* no modular inverse: gcd(a, m) != 1 */
 #define VN_E_DECIMAL 4     /* text that is no decimal number */
 #define VN_E_BITS 5        /* bit length or byte count out of its range */
-#define VN_E_TOOBIG 6      /* result beyond VN_MAX_BITS, or input beyond VN_MAX_BYTES */
+#define VN_E_TOOBIG 6      /* number operand or result beyond VN_MAX_BITS, bytes beyond VN_MAX_BYTES */
 #define VN_E_ARGUMENT 7    /* null pointer, or a state or modulus that cannot work */
 #define VN_E_KEYSIZE 8     /* AES key not 16, 24 or 32 bytes */
 #define VN_E_IVSIZE 9      /* AES IV neither empty nor 16 bytes */
