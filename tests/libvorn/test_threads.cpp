@@ -12,6 +12,7 @@
 #include <vector>
 #include <vorn.hpp>
 
+#include "seed.h"
 #include "test_crypto_mpz.h"
 
 namespace {
@@ -73,7 +74,7 @@ int work(int t, const Expected &x, uint64_t seed) {
 }
 
 TEST(Threads, ConcurrentCallsGiveTheResultsOfCallsMadeAlone) {
-    uint64_t seed = crypto_test::test_seed("Threads.ConcurrentCallsGiveTheResultsOfCallsMadeAlone");
+    uint64_t seed = test_seed();
     Expected x;
     x.message = "a message of some length, hashed and enciphered by every thread at once";
     x.key = std::string(32, '\x5a');
