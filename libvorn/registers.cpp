@@ -6,6 +6,7 @@
 #include <new>
 
 #include "internal.h"
+#include "vorn_version.h"
 
 namespace vn {
 namespace {
@@ -195,7 +196,8 @@ VN_API int32_t VN_SWAPREG(int32_t *a, int32_t *b) {
     return VN_OK;
 }
 
-VN_API int32_t VN_VERSION(void) { return 100; }
+// The version times 100 (1.0 gives 100), from the project's one version number.
+VN_API int32_t VN_VERSION(void) { return VORN_VERSION_MAJOR * 100 + VORN_VERSION_MINOR; }
 
 VN_API int32_t VN_GETGLOBALERROR(void) { return g_error; }
 
