@@ -12,9 +12,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/libvorn/include/vorn.h
 install(FILES ${PROJECT_SOURCE_DIR}/vorn/vorn.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vorn COMPONENT dev)
 
-# vorn.pc finds its prefix from its own place, so a staged or relocated tree works as is.
-file(RELATIVE_PATH VORN_PC_PREFIX_FROM_PCDIR
-  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+# vorn.pc names the configured prefix; a staged tree is read with PKG_CONFIG_SYSROOT_DIR.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vorn.pc.in ${PROJECT_BINARY_DIR}/vorn.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vorn.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
