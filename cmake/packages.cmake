@@ -27,12 +27,13 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvorn${PROJECT_VERSION_MAJOR})
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "big-integer and crypto library
 VORN keeps huge integers and byte strings in numbered registers: arithmetic,
-primality tests and proofs, prime, random and RSA key generation, Blum-Blum-Shub
-and RSA bit generators, RSA, AES and SHA-256, over GMP, OpenSSL, FLINT and PARI,
-behind a C interface.")
+primality tests and proofs, prime, random and RSA key generation,
+Blum-Blum-Shub and RSA bit generators, RSA, AES and SHA-256, over GMP,
+OpenSSL, FLINT and PARI, behind a C interface.")
 # A shlibs file, so that packages built against libvorn.so.1 depend on libvorn1.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/libvorn1/triggers)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvorn-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -45,9 +46,9 @@ set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME vorn)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION math)
 set(CPACK_COMPONENT_PROGRAMS_DEPENDS runtime)
 set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION "calculator and test bench for the VORN library
-workbench is a calculator for huge numbers, primes, RSA keys, AES and SHA-256;
-testbench checks the VORN library with a timed battery of tests and writes files
-of its random generators' output. Both run as desktop programs (Qt) or, with
---console, in a terminal.")
+workbench is a calculator for huge numbers, primes, RSA keys, AES and
+SHA-256; testbench checks the VORN library with a timed battery of tests and
+writes files of its random generators' output. Both run as desktop programs
+(Qt) or, with --console, in a terminal.")
 
 include(CPack)
