@@ -12,6 +12,7 @@
 #ifdef VORN_TESTING
 #include "testing.h"
 #endif
+#include "vorn_version.h"
 
 namespace vn {
 namespace {
@@ -277,7 +278,8 @@ VN_API int32_t VN_SWAPREG(int32_t *a, int32_t *b) {
 }
 
 // These three read a constant or the calling thread's own error: no lock, nothing to throw.
-VN_API int32_t VN_VERSION(void) { return 100; }
+// The version times 100 (1.0 gives 100), from the project's one version number.
+VN_API int32_t VN_VERSION(void) { return VORN_VERSION_MAJOR * 100 + VORN_VERSION_MINOR; }
 
 VN_API int32_t VN_GETGLOBALERROR(void) { return g_error; }
 

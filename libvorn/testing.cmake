@@ -7,5 +7,6 @@ target_compile_definitions(vorn_testing PUBLIC VORN_TESTING)
 target_include_directories(vorn_testing PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
   PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_include_directories(vorn_testing SYSTEM PRIVATE ${FLINT_INCLUDE_DIR} ${FLINT_INCLUDE_DIR}/flint ${PARI_INCLUDE_DIR})
-target_link_libraries(vorn_testing PUBLIC PkgConfig::GMP OpenSSL::Crypto ${FLINT_LIBRARY} ${PARI_LIBRARY})
+target_link_libraries(vorn_testing PUBLIC PkgConfig::GMP OpenSSL::Crypto ${FLINT_LIBRARY} ${PARI_LIBRARY}
+  PRIVATE vorn_version)
 target_compile_options(vorn_testing PRIVATE ${VORN_WARNINGS})

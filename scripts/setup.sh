@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs (nothing when all are there), then
-# configures and builds into build/ (or $BUILD_DIR). Extra arguments go to cmake.
+# configures and builds into build/ (or $BUILD_DIR), benchmarks included. Extra arguments go
+# to cmake after ours, so they win (-DVORN_WITH_BENCH=OFF, -DVORN_WERROR=ON, ...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +10,8 @@ packages=(
   libgmp-dev libssl-dev libflint-dev libpari-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev googletest libbenchmark-dev libcrypto++-dev
-  xvfb xauth
+  xvfb xauth clang libclang-rt-14-dev
+  desktop-file-utils appstream dpkg-dev file man-db
 )
 
 missing=()
@@ -25,5 +27,5 @@ if ((${#missing[@]})); then
 fi
 
 build_dir="${BUILD_DIR:-build}"
-cmake -S . -B "$build_dir" "$@" >/dev/null
+cmake -S . -B "$build_dir" -DVORN_WITH_BENCH=ON "$@" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

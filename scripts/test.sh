@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh -DVORN_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure -j 2)
+scripts/check_install.sh   # Release build with warnings as errors, install, consumers, packages
 
 scripts/sanitize.sh
 scripts/fuzz.sh 60

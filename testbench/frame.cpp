@@ -3,6 +3,7 @@
 #include "testbench.h"
 
 #include <vorn.hpp>
+#include <vorn_version.h>
 
 #include <array>
 #include <cstdlib>
@@ -11,7 +12,7 @@
 namespace testbench {
 
 const dlg::ProgramInfo kProgramInfo{
-    "testbench", "1.01",
+    "testbench", VORN_VERSION_STRING,
     "Runs a timed battery of self-consistency tests over the VORN library and writes files "
     "of generator output",
     "VORN"};

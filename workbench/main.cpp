@@ -1,11 +1,12 @@
 // workbench: an interactive big-number calculator over the VORN library.
 #include <dialogs.h>
+#include <vorn_version.h>
 
 #include "workbench.hpp"
 
 int main(int argc, char **argv) {
     const dlg::ProgramInfo info{
-        "workbench", "1.01",
+        "workbench", VORN_VERSION_STRING,
         "Interactive calculator for huge numbers, primes, RSA, AES and SHA-256 over the VORN library",
         "Workbench"};
     int code = dlg::start(argc, argv, info);
