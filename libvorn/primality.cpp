@@ -277,30 +277,48 @@ int prove_by_n_plus_minus_1(const fmpz_t n) {
     return verdict;
 }
 
-// Exact primality of n.
-bool is_proven_prime(mpz_srcptr n) {
-    if (mpz_cmp_ui(n, 2) < 0) return false;
-#ifdef VORN_TESTING
-    if (testing::flint_fallback && mpz_sizeinbase(n, 2) > 64) {
-        fmpz_t g;
-        fmpz_init(g);
-        fmpz_set_mpz(g, n);
-        bool prime = fmpz_is_prime(g) == 1;
-        fmpz_clear(g);
-        return prime;
-    }
-#endif
-    // BPSW has no pseudoprime below 2^64 (Feitsma and Galway's table of base-2 strong
-    // pseudoprimes), so below that it is a proof; above, it rejects composites cheaply.
-    if (!bpsw(n)) return false;
-    if (mpz_sizeinbase(n, 2) <= 64) return true;
+// n -/+ 1 proofs, then ECPP, then APR-CL, for an n above 2^64 that passed BPSW.
+int prove(mpz_srcptr n) {
     fmpz_t f;
     fmpz_init(f);
     fmpz_set_mpz(f, n);
-    int verdict = prove_by_n_plus_minus_1(f);
-    if (verdict < 0) verdict = pari_ecpp(n);
-    if (verdict < 0) verdict = fmpz_is_prime(f);  // PARI gave up: FLINT's slower APR-CL
+    int verdict;
+#ifdef VORN_TESTING
+    if (testing::flint_fallback) verdict = fmpz_is_prime(f);
+    else
+#endif
+    {
+        verdict = prove_by_n_plus_minus_1(f);
+        if (verdict < 0) verdict = pari_ecpp(n);
+        if (verdict < 0) verdict = fmpz_is_prime(f);  // PARI gave up: FLINT's slower APR-CL
+    }
     fmpz_clear(f);
+    return verdict;
+}
+
+// Exact primality of n.
+bool is_proven_prime(mpz_srcptr n) {
+    if (mpz_cmp_ui(n, 2) < 0) return false;
+    // BPSW has no pseudoprime below 2^64 (Feitsma and Galway's table of base-2 strong
+    // pseudoprimes), so below that it is a proof; above, it rejects composites cheaply.
+    if (mpz_sizeinbase(n, 2) <= 64) return bpsw(n);
+#ifdef VORN_TESTING
+    if (!testing::flint_fallback)
+#endif
+        if (!bpsw(n)) return false;
+    // FLINT keeps caches per thread (the primes it trial-divides by, spare numbers) that the
+    // end of a thread does not release. The proof runs where PARI does, on the library's own
+    // long-lived thread, so a host that calls from short-lived threads leaks nothing.
+    int verdict = -1;
+    bool out_of_memory = false;
+    on_pari_thread([&] {
+        try {
+            verdict = prove(n);
+        } catch (const std::bad_alloc &) {
+            out_of_memory = true;
+        }
+    });
+    if (out_of_memory) throw std::bad_alloc();
     return verdict == 1;
 }
 
