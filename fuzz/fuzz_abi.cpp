@@ -411,7 +411,7 @@ void Lane::step() {
             if (l >= 0xF0) data.push_back('\0');
             s = {data.data(), static_cast<int32_t>(data.size())};
         } else {
-            data = kSpecials[l % (sizeof kSpecials / sizeof *kSpecials)];
+            data = kSpecials[(l & 0x7F) % (sizeof kSpecials / sizeof *kSpecials)];
             if (l & 0x80) data = bytes_of(mpz_class(data));  // the number itself, not its text
             s = {data.data(), static_cast<int32_t>(data.size())};
         }
