@@ -62,14 +62,15 @@ using Handler = std::function<void(int id, int code)>;
 
 struct ProgramInfo {
     std::string name;            // "workbench"
-    std::string version;         // "1.01"
+    std::string version;         // "1.0.0", from the project's one version number
     std::string summary;         // one line for --help
     std::string default_caption; // caption of input and message boxes given no title
 };
 
 // Parses the command line (--help, --version, --console; anything else is an error) and
 // chooses the backend: console with --console or when neither DISPLAY nor WAYLAND_DISPLAY
-// is set (or the local display named there does not answer), Qt windows otherwise. Prints
+// is set (or the local display named there does not answer), Qt windows otherwise; when Qt
+// still cannot start its platform, the program starts itself again with --console. Prints
 // "<name> <version>" for --version and a usage text for --help (exit code 0); an unknown
 // option is reported on stderr (exit code 2). Returns -1 when the program should go on, or
 // the exit code to end with at once. The console backend's protocol: docs/console.md.
@@ -113,10 +114,11 @@ std::string input_box(std::string_view prompt, std::string_view title, std::stri
 // Modal message box with an OK button and the default caption.
 void message_box(std::string_view text);
 
-// Takes and handles at most one pending window message, or sleeps 1 ms when none is pending.
+// A pause of 1 ms at a step of long work. Windows answer meanwhile anyway (the handler runs on
+// a thread of its own); the console reads no command until the handler returns.
 void pump_step();
 
-// Sleeps the thread; the windows do not answer meanwhile. The environment variable
+// Sleeps the handler's thread (the windows still repaint). The environment variable
 // VORN_PAUSE_SCALE (a factor; tests set 0) scales every pause.
 void pause_ms(int milliseconds);
 
