@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "seed.h"
+
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -116,9 +118,7 @@ TEST(NumberToText, ExtremeMagnitudesArePlainDecimals) {
 }
 
 TEST(NumberToText, RandomValuesReadBackAsTheir15DigitRounding) {
-    unsigned run_seed = std::random_device{}();
-    if (const char *given = std::getenv("VORN_SEED")) run_seed = static_cast<unsigned>(std::strtoul(given, nullptr, 10));
-    std::printf("VORN_SEED=%u\n", run_seed);
+    const unsigned run_seed = static_cast<unsigned>(test_seed());
     std::mt19937_64 source(run_seed);
     std::uniform_real_distribution<double> mantissa(1.0, 10.0);
     std::uniform_int_distribution<int> exponent(-40, 40);

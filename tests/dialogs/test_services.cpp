@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "seed.h"
+
 #include <cstdlib>
 #include <iostream>
 #include <random>
@@ -40,9 +42,7 @@ TEST(RandomBetween, MatchesTheGeneratorDefinition) {
 }
 
 TEST(RandomBetween, StaysInRange) {
-    unsigned run_seed = std::random_device{}();
-    if (const char *given = std::getenv("VORN_SEED")) run_seed = static_cast<unsigned>(std::strtoul(given, nullptr, 10));
-    std::printf("VORN_SEED=%u\n", run_seed);
+    const unsigned run_seed = static_cast<unsigned>(test_seed());
     std::mt19937 bounds(run_seed);
     dlg::seed(static_cast<float>(run_seed % 86400));
     for (int i = 0; i < 20000; ++i) {

@@ -1,4 +1,4 @@
-// The seed of the randomized library tests, in one format: VORN_SEED=<decimal>. Set in the
+// The seed of every randomized test, in one format: VORN_SEED=<decimal>. Set in the
 // environment it replays a run; without it one seed is drawn per process. Every test that
 // takes it prints "VORN_SEED=<n>" beside its name, so a failure shows what to set.
 #pragma once
