@@ -60,10 +60,11 @@
  *   The global error is per thread: VN_GETGLOBALERROR returns the code of the most recent
  *   failure of a call made by the calling thread (0 in a thread that has had none), and
  *   VN_CLEARGLOBALERROR clears the calling thread's code only.
- *   The exact test (VN_ISPRIME_SLOW) proves large numbers with PARI, whose state is per
- *   thread: the library starts one thread of its own on the first such proof, which starts
- *   PARI (a stack of 16 MiB, growing up to 1 GiB of address space) and runs every proof
- *   that needs it for the life of the process; the calling thread waits for it. A host
+ *   The exact test (VN_ISPRIME_SLOW) proves numbers above 2^64 with FLINT and PARI, which
+ *   keep state and caches per thread: the library starts one thread of its own on the first
+ *   such proof, which starts PARI (a stack of 16 MiB, growing up to 1 GiB of address space)
+ *   and runs every proof for the life of the process; the calling thread waits for it, and
+ *   a host's short-lived threads leave nothing behind. A host
  *   program that uses PARI itself should make these calls from the thread where it started
  *   PARI: they then run right there, on its set-up (from another thread the library would
  *   start PARI a second time).
