@@ -35,9 +35,12 @@
 #include <QTimer>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 
@@ -105,7 +108,6 @@ bool handler_busy = false;       // a handler runs on its own thread
 bool busy_cursor = false;        // ... and has run long enough to show the wait cursor
 int boxes_open = 0;              // input and message boxes keep the arrow
 bool override_on = false;
-std::thread worker;
 unsigned worker_generation = 0;
 QFont dialog_font;
 int base_x = 6, base_y = 13;
@@ -335,15 +337,47 @@ void set_multi_edit(QtControl &c, std::string_view text) {
 
 // ---- Handlers on their own thread ------------------------------------------------------
 
+// One thread runs every handler, for the life of the process, so that what a program keeps
+// per thread (the library's global error among it) carries from one command to the next as
+// it does in the console. It takes one command at a time: claim_handler drops the rest.
+struct HandlerThread {
+    std::mutex m;
+    std::condition_variable wakeup;
+    std::function<void()> job;
+};
+
+[[noreturn]] void handler_loop(HandlerThread *t) {
+    std::unique_lock<std::mutex> lock(t->m);
+    for (;;) {
+        t->wakeup.wait(lock, [t] { return bool(t->job); });
+        std::function<void()> job = std::move(t->job);
+        t->job = nullptr;
+        lock.unlock();
+        job();
+        lock.lock();
+    }
+}
+
+void run_on_handler_thread(std::function<void()> job) {
+    // Never destroyed: the thread waits on it until the process ends.
+    static HandlerThread *const t = [] {
+        auto *created = new HandlerThread;
+        std::thread(handler_loop, created).detach();
+        return created;
+    }();
+    std::lock_guard<std::mutex> lock(t->m);
+    t->job = std::move(job);
+    t->wakeup.notify_one();
+}
+
 void finish_handler() {
-    worker.join();
     handler_busy = false;
     busy_cursor = false;
     update_cursor();
     release_handler();
 }
 
-// Runs the handler of a command on a thread of its own; false when the command is dropped
+// Runs the handler of a command on the handler thread; false when the command is dropped
 // because another handler runs.
 bool start_handler(int id, int code) {
     if (!claim_handler()) return false;
@@ -355,7 +389,7 @@ bool start_handler(int id, int code) {
         busy_cursor = true;
         update_cursor();
     });
-    worker = std::thread([id, code] {
+    run_on_handler_thread([id, code] {
         run_handler(id, code);
         QMetaObject::invokeMethod(QCoreApplication::instance(), finish_handler, Qt::QueuedConnection);
     });

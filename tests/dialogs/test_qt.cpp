@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -100,7 +101,16 @@ TEST(QtBackend, ControlsArePlacedInDialogUnitsOfTheDialogFont) {
 
 TEST(QtBackend, ClickReachesTheHandlerAndGroupBoxesDoNotTakeClicks) {
     std::vector<Call> calls;
-    run_dialog([&](int id, int code) { calls.push_back({id, code}); }, [] {
+    // Every command runs on one handler thread, so what is kept per thread (the library's
+    // global error) carries from one command to the next.
+    static thread_local int commands_on_this_thread = 0;
+    std::vector<int> counts;
+    std::vector<std::thread::id> threads;
+    run_dialog([&](int id, int code) {
+        calls.push_back({id, code});
+        counts.push_back(++commands_on_this_thread);
+        threads.push_back(std::this_thread::get_id());
+    }, [] {
         // 1002 lies inside the group box 1008, which comes later in creation order.
         QTest::mouseClick(qt::control(1002), Qt::LeftButton);
         qt::wait_until_idle();
@@ -115,6 +125,9 @@ TEST(QtBackend, ClickReachesTheHandlerAndGroupBoxesDoNotTakeClicks) {
         for (const char *entry : {"one", "two"}) dlg::add_list_entry(1005, entry);
     });
     EXPECT_EQ(calls, (std::vector<Call>{{1002, dlg::kClicked}, {1005, dlg::kSelChange}}));
+    EXPECT_EQ(counts, (std::vector<int>{1, 2}));
+    ASSERT_EQ(threads.size(), 2u);
+    EXPECT_NE(threads[0], std::this_thread::get_id());
 }
 
 TEST(QtBackend, EnterAndEscDoNothingCloseEnds) {
