@@ -903,7 +903,9 @@ void Lane::step() {
             int32_t ret = call();
             CHECK(ret == VN_FAIL || ret == VN_STATUS_LENGTH4 || ret == VN_STATUS_RANGE);
             check_unchanged();
-            check_error(E(VN_E_TOOBIG) | E(VN_E_LENGTH4) | E(VN_E_RANGE));
+            // A zero modulus may be reported before the size of the other operands.
+            bool zero_modulus = !huge(n) && cheap(n) && v(n) == 0;
+            check_error(E(VN_E_TOOBIG) | E(VN_E_LENGTH4) | E(VN_E_RANGE) | (zero_modulus ? E(VN_E_DIVZERO) : 0u));
             return;
         }
         if (!cheap(m) || !cheap(e) || !cheap(n)) return;
