@@ -19,7 +19,11 @@ CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DVORN_FUZZ=ON -DVORN_WITH_QT=OF
   -DVORN_WITH_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build_dir" -j "$(nproc)" --target vorn_fuzz
 
+# CI explores from one fixed seed, so that a run can be repeated as it ran there; a run of
+# your own draws a new one (FUZZ_SEED chooses).
+seed="${FUZZ_SEED:-}"
+[ -z "$seed" ] && [ "${CI:-}" = true ] && seed=1
 mkdir -p "$build_dir/corpus" "$build_dir/findings"
-"$build_dir/fuzz/vorn_fuzz" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 \
+"$build_dir/fuzz/vorn_fuzz" ${seed:+-seed="$seed"} -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 \
   -max_len=4096 -print_final_stats=1 -artifact_prefix="$build_dir/findings/" \
   "$build_dir/corpus" fuzz/corpus
