@@ -4,7 +4,6 @@
 // property query no provider meets, is tried again on the next call. Each call has a
 // context of its own, freed at its end: freeing cleanses the key schedule, so no key
 // outlives the call.
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -157,15 +156,13 @@ AesResult aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
 }
 
 void release_crypto() noexcept {
-    // After OpenSSL's own clean-up (a host may call it before exit) its objects are gone
-    // with it and must not be freed again.
-    bool openssl_alive = OPENSSL_init_crypto(0, nullptr) == 1;
+    // At exit this runs before OpenSSL's own clean-up (see library.cpp).
     for (auto &row : g_ciphers)
         for (auto &c : row) {
-            if (openssl_alive) EVP_CIPHER_free(c);
+            EVP_CIPHER_free(c);
             c = nullptr;
         }
-    release_digest(openssl_alive);
+    release_digest();
 }
 
 }  // namespace vn

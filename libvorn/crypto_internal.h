@@ -32,6 +32,6 @@ AesResult aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
 // The fetched cipher and digest objects are kept between calls; a failed fetch is tried again
 // on the next call. These run under the library lock.
 bool sha256(const void *data, size_t len, unsigned char out[32]);
-void release_digest(bool openssl_alive) noexcept;
+void release_digest() noexcept;
 
 }  // namespace vn

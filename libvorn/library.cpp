@@ -70,8 +70,9 @@ void after_fork_child() {
 
 void start() {
     // Sets OpenSSL up now (as the first fetch would) so that its clean-up at exit, registered
-    // here if the host has not set it up yet, runs after ours.
-    OPENSSL_init_crypto(0, nullptr);
+    // here if the host has not set it up yet, runs after ours. (With no option at all the call
+    // would return at once without registering anything.)
+    OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr);
     pthread_atfork(before_fork, after_fork_parent, after_fork_child);
     std::atexit(shutdown);
     g_started.store(true, std::memory_order_release);

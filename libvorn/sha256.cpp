@@ -13,8 +13,8 @@ namespace {
 EVP_MD *g_md = nullptr;  // fetched on first need under the library lock; retried after a failure
 }  // namespace
 
-void release_digest(bool openssl_alive) noexcept {
-    if (openssl_alive) EVP_MD_free(g_md);
+void release_digest() noexcept {
+    EVP_MD_free(g_md);
     g_md = nullptr;
 }
 
