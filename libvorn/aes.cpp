@@ -1,6 +1,7 @@
 // AES-CBC, AES-ECB and single blocks over OpenSSL's EVP interface. The fetched ciphers are
-// kept for the life of the process (fetching per call would cost more than encrypting a few
-// kilobytes; a fetched cipher holds no key and may be shared by threads). Each call has a
+// kept until the library's end (fetching per call would cost more than encrypting a few
+// kilobytes; a fetched cipher holds no key); a fetch that failed, for instance under a
+// property query no provider meets, is tried again on the next call. Each call has a
 // context of its own, freed at its end: freeing cleanses the key schedule, so no key
 // outlives the call.
 #include <openssl/evp.h>
@@ -19,17 +20,16 @@ namespace {
 // is a possible result of the checks).
 constexpr int32_t go_on = INT32_MIN;
 
+// Fetched on first need, under the library lock.
+EVP_CIPHER *g_ciphers[2][3] = {};
+const char *const kCipherNames[2][3] = {{"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"},
+                                         {"AES-128-CBC", "AES-192-CBC", "AES-256-CBC"}};
+
 const EVP_CIPHER *cipher_for(AesMode mode, size_t key_len) {
-    // Fetched once, all six together (a function-local static is initialised once even
-    // when threads race to it).
-    static EVP_CIPHER *const cache[2][3] = {
-        {EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr), EVP_CIPHER_fetch(nullptr, "AES-192-ECB", nullptr),
-         EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr)},
-        {EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr), EVP_CIPHER_fetch(nullptr, "AES-192-CBC", nullptr),
-         EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr)}};
     int m = mode == AesMode::cbc ? 1 : 0;
     int k = key_len == 16 ? 0 : key_len == 24 ? 1 : 2;
-    return cache[m][k];
+    if (g_ciphers[m][k] == nullptr) g_ciphers[m][k] = EVP_CIPHER_fetch(nullptr, kCipherNames[m][k], nullptr);
+    return g_ciphers[m][k];
 }
 
 // A cipher context for one call; EVP_CIPHER_CTX_free cleanses what it held.
@@ -73,7 +73,7 @@ int32_t encrypt_padded(AesMode mode, const unsigned char *iv,
     std::string out;
     out.reserve(plain.size() + 32);
     if (mode == AesMode::cbc) out.assign(reinterpret_cast<const char *>(iv), 16);
-    if (!aes_run(mode, true, true, bytes_of(rk), iv, ubytes(plain), plain.size(), out))
+    if (aes_run(mode, true, true, bytes_of(rk), iv, ubytes(plain), plain.size(), out) != AesResult::ok)
         return fail(VN_E_CRYPTO);
     set_bytes(rc, std::move(out));
     return VN_OK;
@@ -98,10 +98,10 @@ int32_t decrypt_padded(AesMode mode, int32_t *c, int32_t *key, int32_t *p) {
     std::string out;
     out.reserve(cipher.size());
     const unsigned char *iv = ubytes(cipher);
-    if (!aes_run(mode, false, true, bytes_of(*rk), iv, ubytes(cipher) + header,
-                 cipher.size() - header, out)) {
-        // OpenSSL gives no separate code for bad padding; with a valid key and whole blocks
-        // a refusal of the final block is the padding.
+    AesResult done = aes_run(mode, false, true, bytes_of(*rk), iv, ubytes(cipher) + header,
+                             cipher.size() - header, out);
+    if (done == AesResult::provider_failed) return fail(VN_E_CRYPTO);
+    if (done == AesResult::bad_padding) {
         set_error(VN_E_PADDING);
         set_bytes(*rp, std::string());
         return 3;
@@ -121,7 +121,7 @@ int32_t one_block(bool encrypt, int32_t *in, int32_t *key, int32_t *out) {
     }
     std::string result;
     result.reserve(32);
-    if (!aes_run(AesMode::ecb, encrypt, false, bytes_of(*rk), nullptr, ubytes(block), 16, result))
+    if (aes_run(AesMode::ecb, encrypt, false, bytes_of(*rk), nullptr, ubytes(block), 16, result) != AesResult::ok)
         return fail(VN_E_CRYPTO);
     set_bytes(*ro, std::move(result));
     return VN_OK;
@@ -129,25 +129,40 @@ int32_t one_block(bool encrypt, int32_t *in, int32_t *key, int32_t *out) {
 
 }  // namespace
 
-bool aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
-             const unsigned char *iv, const unsigned char *in, size_t len, std::string &out) {
+AesResult aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
+                  const unsigned char *iv, const unsigned char *in, size_t len, std::string &out) {
     const EVP_CIPHER *cipher = key_size_ok(key.size()) ? cipher_for(mode, key.size()) : nullptr;
     CipherContext holder;
     EVP_CIPHER_CTX *ctx = holder.ctx;
-    if (cipher == nullptr || ctx == nullptr || len > largest_input) return false;
+    if (cipher == nullptr || ctx == nullptr || len > largest_input) return AesResult::provider_failed;
     if (EVP_CipherInit_ex2(ctx, cipher, ubytes(key), mode == AesMode::cbc ? iv : nullptr,
                            encrypt ? 1 : 0, nullptr) != 1)
-        return false;
+        return AesResult::provider_failed;
     EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0);
     size_t start = out.size();
     out.resize(start + len + 16);
     auto *dst = reinterpret_cast<unsigned char *>(out.data()) + start;
     int n1 = 0, n2 = 0;
-    bool ok = EVP_CipherUpdate(ctx, dst, &n1, in, static_cast<int>(len)) == 1 &&
-              EVP_CipherFinal_ex(ctx, dst + n1, &n2) == 1;
-    if (!ok) wipe_bytes(dst, len + 16);  // a refused decryption may have left plaintext
-    out.resize(ok ? start + static_cast<size_t>(n1 + n2) : start);
-    return ok;
+    AesResult result = AesResult::ok;
+    if (EVP_CipherUpdate(ctx, dst, &n1, in, static_cast<int>(len)) != 1)
+        result = AesResult::provider_failed;
+    // OpenSSL gives no separate code for bad padding: with a cipher that took the key and the
+    // data, a refusal of a padded decryption's final block is the padding.
+    else if (EVP_CipherFinal_ex(ctx, dst + n1, &n2) != 1)
+        result = !encrypt && pad ? AesResult::bad_padding : AesResult::provider_failed;
+    if (result != AesResult::ok) wipe_bytes(dst, len + 16);  // a refused decryption may have left plaintext
+    out.resize(result == AesResult::ok ? start + static_cast<size_t>(n1 + n2) : start);
+    return result;
+}
+
+void release_crypto() noexcept {
+    // At exit this runs before OpenSSL's own clean-up (see library.cpp).
+    for (auto &row : g_ciphers)
+        for (auto &c : row) {
+            EVP_CIPHER_free(c);
+            c = nullptr;
+        }
+    release_digest();
 }
 
 }  // namespace vn

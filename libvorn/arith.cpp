@@ -21,7 +21,7 @@ int32_t compute_checked(Register &d, Compute &&compute) {
     Num t;
     compute(t);
     if (bit_size(t) > kMaxBits) return fail(VN_E_TOOBIG);
-    mpz_swap(set_number(d), t);
+    adopt_number(d, t);
     return VN_OK;
 }
 
@@ -192,7 +192,7 @@ VN_API int32_t VN_MODINV(int32_t *a, int32_t *m, int32_t *d) {
         }
         Num inv;
         int found = mpz_invert(inv, u, mod);
-        if (found) mpz_swap(set_number(*z), inv);
+        if (found) adopt_number(*z, inv);
         if (!found) {
             set_error(VN_E_NOINVERSE);
             return 1;

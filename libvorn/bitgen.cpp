@@ -589,7 +589,7 @@ int32_t generator_call(const int32_t *len, unsigned j_wanted, int32_t *s, int32_
     std::string bytes;
     generate(x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
     set_bytes(*ro, std::move(bytes));
-    mpz_swap(set_number(*r2), x);
+    adopt_number(*r2, x);
     return VN_OK;
 }
 
@@ -621,8 +621,8 @@ VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) {
             if (!falls_on_fixed_point(state, modulus, nullptr)) break;
         }
         if (ok) {
-            mpz_swap(set_number(*rn), modulus);
-            mpz_swap(set_number(*rs), state);
+            adopt_number(*rn, modulus);
+            adopt_number(*rs, state);
         }
         return ok ? VN_OK : VN_FAIL;
     });

@@ -73,7 +73,7 @@ VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) {
         // the digits, so the register's text goes to it as it is.
         mpz_set_str(x, text.c_str(), 10);
         if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) return fail(VN_E_TOOBIG);
-        mpz_swap(set_number(*d), x);
+        adopt_number(*d, x);
         return VN_OK;
     });
 }

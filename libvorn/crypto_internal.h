@@ -18,14 +18,20 @@ bool two_prime_modulus(mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
 
 enum class AesMode { ecb, cbc };
 
+// What aes_run did: done; the padding of a decryption was bad; the provider failed (no
+// cipher could be fetched, or it refused the key or the data).
+enum class AesResult { ok, bad_padding, provider_failed };
+
 // Runs AES over in (key of 16, 24 or 32 bytes; iv of 16 bytes for CBC, ignored for ECB),
 // appending the result to out. With pad set, encryption adds PKCS#7 padding and decryption
-// checks and removes it; without, in must be whole blocks. False when OpenSSL refuses: bad
-// padding, or a provider failure (the global error is not touched).
-bool aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
+// checks and removes it; without, in must be whole blocks. The global error is not touched.
+AesResult aes_run(AesMode mode, bool encrypt, bool pad, const std::string &key,
              const unsigned char *iv, const unsigned char *in, size_t len, std::string &out);
 
 // out = the SHA-256 digest of the len bytes at data. False when the provider fails.
+// The fetched cipher and digest objects are kept between calls; a failed fetch is tried again
+// on the next call. These run under the library lock.
 bool sha256(const void *data, size_t len, unsigned char out[32]);
+void release_digest() noexcept;
 
 }  // namespace vn

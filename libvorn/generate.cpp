@@ -184,7 +184,7 @@ VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d) {
         if (*bits < VN_MIN_PRIME_BITS || *bits > VN_MAX_PRIME_BITS) return fail(VN_E_BITS);
         Num p;
         bool ok = generate_prime(p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
-        if (ok) mpz_swap(set_number(*dst), p);
+        if (ok) adopt_number(*dst, p);
         return ok ? VN_OK : VN_FAIL;
     });
 }

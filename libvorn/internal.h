@@ -4,6 +4,7 @@
 
 #include <gmp.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -40,6 +41,9 @@ struct Num {
     }
     Num(const Num &) = delete;
     Num &operator=(const Num &) = delete;
+    // Wipes what the known-dirty first limbs hold and lets the allocation go, so that the
+    // destructor has nothing left to wipe.
+    void release(size_t dirty_limbs);
     operator mpz_ptr() { return v; }
     operator mpz_srcptr() const { return v; }
     mpz_ptr operator->() { return v; }  // for GMP's macros (mpz_sgn, mpz_cmp_ui)
@@ -50,6 +54,10 @@ struct Num {
 struct Register {
     std::string bytes;
     mpz_t num;
+    // Limbs at the start of num's allocation that may hold something other than zero: the
+    // wiping after a call covers these, not the whole allocation, so a register that once
+    // held a huge number costs nothing extra on later small writes.
+    size_t dirty = 0;
     bool byte_form = true;     // written as bytes (else as a number)
     bool bytes_valid = true;
     bool num_valid = true;     // the empty string is the number 0
@@ -58,6 +66,8 @@ struct Register {
 // Thrown inside the library for an operand or result beyond the limits; the guard turns it
 // into VN_E_TOOBIG. Every write comes after the checks that can throw it.
 struct TooBig {};
+// Thrown where a crypto or random-number provider failed; the guard makes it VN_E_CRYPTO.
+struct ProviderFailed {};
 
 // Sets the global error and returns VN_FAIL, so that failures read `return fail(VN_E_...)`.
 int32_t fail(int32_t code) noexcept;
@@ -66,32 +76,45 @@ void set_error(int32_t code) noexcept;
 
 // ---- the guard at the C boundary ---------------------------------------------------------
 
-// One lock for the whole library: registers, the prime table, PARI and FLINT are shared.
+// One lock for the whole library: registers, the prime table and the cached cipher objects.
 extern std::mutex g_library_lock;
+// Set when the process exits or the library is unloaded: calls then fail at once.
+extern std::atomic<bool> g_closing;
+extern std::atomic<bool> g_started;
+// Sets up, on the first call, what the library registers with the process: the fork
+// handlers and the handler that wipes the registers at exit or unload.
+void start_library() noexcept;
+// Wipe and free each part's state (at exit or unload, under the library lock).
+void release_registers() noexcept;
+void release_primality() noexcept;
+void release_crypto() noexcept;
 // Wipes the limbs beyond the new value of every register written since the last call.
 void settle_written() noexcept;
+
+// The exception of a call as its global error code.
+int32_t error_of_current_exception() noexcept;
 
 // Runs body under the library lock; any exception becomes a global error and on_failure.
 // Every exported function that touches library state goes through here.
 template <typename R, typename Body>
 R guarded(R on_failure, Body &&body) noexcept {
-    int32_t code;
+    if (!g_started.load(std::memory_order_acquire)) start_library();
+    int32_t code = VN_E_CANCELLED;  // the library is closing
+    if (g_closing.load(std::memory_order_relaxed)) {
+        set_error(code);
+        return on_failure;
+    }
     try {
         std::lock_guard<std::mutex> hold(g_library_lock);
-        struct Settle {
-            ~Settle() { settle_written(); }
-        } settle;
-        return body();
-    } catch (const std::bad_alloc &) {
-        code = VN_E_NOMEMORY;
-    } catch (const TooBig &) {
-        code = VN_E_TOOBIG;
-    } catch (const std::length_error &) {
-        code = VN_E_TOOBIG;
-    } catch (const Cancelled &) {
-        code = VN_E_CANCELLED;
+        // Checked again under the lock: the state may have been freed meanwhile.
+        if (!g_closing.load(std::memory_order_relaxed)) {
+            struct Settle {
+                ~Settle() { settle_written(); }
+            } settle;
+            return body();
+        }
     } catch (...) {
-        code = VN_E_INTERNAL;
+        code = error_of_current_exception();
     }
     set_error(code);
     return on_failure;
@@ -115,6 +138,9 @@ const std::string &bytes_of(Register &r);
 // wiped. Operands must be fetched with value() before this is called, since the destination
 // may be an operand. The result must not exceed VN_MAX_BITS (callers check first).
 mpz_ptr set_number(Register &r);
+// Moves t into the register as its number result (the register's old number goes to t,
+// wiped). For results computed into a temporary.
+void adopt_number(Register &r, Num &t);
 // Replaces the register's contents by bytes (byte form), wiping the old ones. Throws TooBig,
 // before anything changes, for more than VN_MAX_BYTES.
 void set_bytes(Register &r, std::string &&b);
@@ -135,8 +161,6 @@ bool random_range(mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi);
 // divisible by it (for an RSA exponent). Returns false only when the CSPRNG fails.
 bool generate_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four, unsigned long avoid_factor_of);
 
-// Rabin-Miller with `rounds` random bases on odd n > 3; true when n passes every round.
-bool rabin_miller(mpz_srcptr n, int rounds);
 // BPSW probable-prime test (exact below 2^64).
 bool bpsw(mpz_srcptr n);
 

@@ -30,13 +30,34 @@ std::vector<uint32_t> primes_below(uint32_t limit) {
     return out;
 }
 
+namespace {
+// The library's prime tables, made on first need under the library lock and freed by
+// release_primality.
+std::vector<uint32_t> *g_sieve_primes = nullptr;
+std::vector<uint32_t> *g_division_table = nullptr;
+// The product of all primes of the division table, built on first need after each
+// VN_READPRIMES (a balanced product tree: fast even for a million primes).
+mpz_t g_table_product;
+bool g_table_product_init = false;
+bool g_table_product_ready = false;
+}  // namespace
+
 const std::vector<uint32_t> &sieve_primes() {
-    static const std::vector<uint32_t> odd = [] {
+    if (g_sieve_primes == nullptr) {
         std::vector<uint32_t> v = primes_below(1u << 21);
         v.erase(v.begin());
-        return v;
-    }();
-    return odd;
+        g_sieve_primes = new std::vector<uint32_t>(std::move(v));
+    }
+    return *g_sieve_primes;
+}
+
+void release_primality() noexcept {
+    delete g_sieve_primes;
+    g_sieve_primes = nullptr;
+    delete g_division_table;
+    g_division_table = nullptr;
+    if (g_table_product_init) mpz_clear(g_table_product);
+    g_table_product_init = g_table_product_ready = false;
 }
 
 bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
@@ -66,7 +87,6 @@ int random_base_rounds(mpz_srcptr n, int rounds) {
     return verdict;
 }
 
-bool rabin_miller(mpz_srcptr n, int rounds) { return random_base_rounds(n, rounds) == 1; }
 
 bool bpsw(mpz_srcptr n) {
     // GMP 6.2's mpz_probab_prime_p runs trial division, then a strong base-2 test and a strong
@@ -82,18 +102,13 @@ namespace {
 // ---- the table of small primes for trial division ----------------------------------------
 
 std::vector<uint32_t> &division_table() {
-    static std::vector<uint32_t> table = [] {
+    if (g_division_table == nullptr) {
         std::vector<uint32_t> t = primes_below(7920);  // the first 1000 primes end at 7919
         t.resize(1000);
-        return t;
-    }();
-    return table;
+        g_division_table = new std::vector<uint32_t>(std::move(t));
+    }
+    return *g_division_table;
 }
-
-// The product of all primes of the division table, built on first need after each
-// VN_READPRIMES (a balanced product tree: fast even for a million primes).
-mpz_t g_table_product;
-bool g_table_product_ready = false;
 
 void product_of(mpz_ptr out, const std::vector<uint32_t> &t, size_t lo, size_t hi) {
     if (hi - lo <= 16) {
@@ -110,8 +125,8 @@ void product_of(mpz_ptr out, const std::vector<uint32_t> &t, size_t lo, size_t h
 
 mpz_srcptr table_product() {
     if (!g_table_product_ready) {
-        static bool initialised = (mpz_init(g_table_product), true);
-        (void)initialised;
+        if (!g_table_product_init) mpz_init(g_table_product);
+        g_table_product_init = true;
         product_of(g_table_product, division_table(), 0, division_table().size());
         g_table_product_ready = true;
     }
@@ -127,22 +142,20 @@ std::vector<uint32_t> first_primes(size_t n) {
     return t;
 }
 
-// Exact primality of n.
-bool is_proven_prime(mpz_srcptr n) {
-    if (mpz_cmp_ui(n, 2) < 0) return false;
+// What the exact test needs after the quick checks: a proof (n above 2^64 that passed BPSW).
+constexpr int32_t kNeedsProof = -2;
+
+// The exact test's verdict where no proof is needed: 1 or 0, or kNeedsProof.
+int32_t quick_exact_verdict(mpz_srcptr n) {
+    if (mpz_cmp_ui(n, 2) < 0) return 0;
     // BPSW has no pseudoprime below 2^64 (Feitsma and Galway's table of base-2 strong
     // pseudoprimes), so below that it is a proof; above, it rejects composites cheaply.
     if (mpz_sizeinbase(n, 2) <= 64) return bpsw(n);
 #ifdef VORN_TESTING
     if (!testing::flint_fallback)
 #endif
-        if (!bpsw(n)) return false;
-    switch (prove_prime(n, ProofControl{})) {
-        case ProofResult::prime: return true;
-        case ProofResult::composite: return false;
-        case ProofResult::no_memory: throw std::bad_alloc();
-        default: throw std::runtime_error("proof failed");
-    }
+        if (!bpsw(n)) return 0;
+    return kNeedsProof;
 }
 
 // A test's verdict on the small and even cases every test shares: 1 or 0, or -1 when the
@@ -154,21 +167,19 @@ int trivial_verdict(mpz_srcptr n) {
     return -1;
 }
 
-// Fermat test with random bases in [2, n-2] on odd n >= 5.
-bool fermat(mpz_srcptr n, int rounds) {
+// Fermat test with random bases in [2, n-2] on odd n >= 5: 1 when every round passes, 0
+// when one fails, -1 when the CSPRNG fails.
+int fermat(mpz_srcptr n, int rounds) {
     Num a, lo, hi, n_minus_1, y;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     mpz_sub_ui(n_minus_1, n, 1);
-    bool passed = true;
-    for (int i = 0; passed && i < rounds; ++i) {
-        if (!random_range(a, lo, hi)) passed = false;
-        else {
-            mpz_powm(y, a, n_minus_1, n);
-            passed = mpz_cmp_ui(y, 1) == 0;
-        }
+    for (int i = 0; i < rounds; ++i) {
+        if (!random_range(a, lo, hi)) return -1;
+        mpz_powm(y, a, n_minus_1, n);
+        if (mpz_cmp_ui(y, 1) != 0) return 0;
     }
-    return passed;
+    return 1;
 }
 
 // Trial division by the table (VN_READPRIMES): 0 when n < 2 or a proper factor was found,
@@ -213,7 +224,7 @@ int32_t trial_division(mpz_srcptr n) {
 // The Fermat and Rabin-Miller entry points: the small and even cases, then trial division
 // (a number with a small factor needs no modular power, which for 10^20000 - 1 takes
 // seconds), then count rounds.
-int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
+int32_t random_base_test(int (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
     return guarded(VN_FAIL, [&]() -> int32_t {
         if (!count) return fail(VN_E_ARGUMENT);
         Register *x = reg(a);
@@ -222,7 +233,9 @@ int32_t random_base_test(bool (*test)(mpz_srcptr, int), int32_t *count, int32_t 
         int v = trivial_verdict(n);
         if (v >= 0) return v;
         if (trial_division(n) == 0) return 0;
-        return test(n, clamp_rounds(*count));
+        // A failed random source is a failure, never a verdict (VN_E_CRYPTO is set).
+        int verdict = test(n, clamp_rounds(*count));
+        return verdict < 0 ? VN_FAIL : verdict;
     });
 }
 
@@ -262,15 +275,38 @@ VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
 }
 
 VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
+    // The number is read and copied under the lock; the proof runs without it, so that other
+    // threads' calls never wait behind a proof and proofs from several threads run at once.
+    Num n;
+    int32_t quick = guarded(VN_FAIL, [&]() -> int32_t {
         Register *x = reg(a);
         if (!x) return VN_FAIL;
-        return is_proven_prime(value(*x));
+        int32_t v = quick_exact_verdict(value(*x));
+        if (v == kNeedsProof) mpz_set(n, value(*x));
+        return v;
     });
+    if (quick != kNeedsProof) return quick;
+    try {
+        Work work(VN_STAGE_PROOF);
+        WorkSlot &slot = work.slot();
+        ProofControl control;
+        control.stop = &slot.stop;
+        control.stage = &slot.stage;
+        control.permille = &slot.permille;
+        switch (prove_prime(n, control)) {
+            case ProofResult::prime: return 1;
+            case ProofResult::composite: return 0;
+            case ProofResult::no_memory: return fail(VN_E_NOMEMORY);
+            case ProofResult::stopped: return fail(VN_E_CANCELLED);
+            default: return fail(VN_E_INTERNAL);
+        }
+    } catch (...) {
+        return fail(error_of_current_exception());
+    }
 }
 
 VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return random_base_test(fermat, count, a); }
 
-VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) { return random_base_test(rabin_miller, count, a); }
+VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) { return random_base_test(random_base_rounds, count, a); }
 
 }  // extern "C"

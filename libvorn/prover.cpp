@@ -1,16 +1,24 @@
-// Exact primality proofs: n - 1 / n + 1 proofs for special forms, then PARI's ECPP, then
-// FLINT's APR-CL.
+// Exact primality proofs, run in a helper process (vorn-prover, prover_main.cpp) that the
+// library starts for each proof and ends with it. PARI, which proves with ECPP, keeps
+// process-wide state, starts threads and prints warnings; in a process of its own none of
+// that meets the host's process: the host may fork, exit, unload the library or run PARI
+// itself at any time, and proofs from several threads run side by side. Where the helper
+// cannot be started, FLINT proves the number in the calling thread instead.
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <flint/fmpz.h>
-#include <pari/pari.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <condition_variable>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <new>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "internal.h"
 #include "prover.h"
@@ -24,184 +32,186 @@ std::atomic<bool> testing::flint_fallback{false};
 #endif
 namespace {
 
-// ---- exact proofs --------------------------------------------------------------------------
+constexpr int32_t kStageProof = 5;  // VN_STAGE_PROOF
 
-// PARI keeps its stack and state per thread (Debian builds it with the pthread engine), and a
-// thread can only be given PARI state by the thread that started PARI. So PARI runs on a
-// thread of the library's own, started with PARI on the first proof that needs it; proofs
-// are handed to it and waited for (they never overlap: the library lock). It starts PARI
-// without its signal handlers (the host program owns signals) and without taking over GMP's
-// allocator (the library and the program share GMP); the stack starts small and may grow
-// to kPariStackMax. A host that runs PARI itself and calls from the thread where it started
-// PARI has its proofs run right there, on its own set-up.
-constexpr size_t kPariStack = size_t{16} << 20;
-constexpr size_t kPariStackMax = size_t{1} << 30;
+// ---- finding the helper -----------------------------------------------------------------
 
-struct PariThread {
-    std::mutex m;
-    std::condition_variable cv;
-    const std::function<void()> *job = nullptr;
-    bool done = false;
-};
+// VORN_PROVER names the helper program when set (ignored in set-user-id programs); else it
+// is vorn/vorn-prover beside the library file, where both the build and the install put it.
+std::string find_helper() {
+    if (const char *path = secure_getenv("VORN_PROVER"); path && *path) return path;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(&find_helper), &info) && info.dli_fname) {
+        std::string library = info.dli_fname;
+        size_t slash = library.rfind('/');
+        std::string folder = slash == std::string::npos ? "." : library.substr(0, slash);
+        std::string beside = folder + "/vorn/vorn-prover";
+        if (access(beside.c_str(), X_OK) == 0) return beside;
+    }
+#ifdef VORN_PROVER_BUILD_PATH
+    return VORN_PROVER_BUILD_PATH;  // the library's static testing copy, linked into a test
+#else
+    return {};
+#endif
+}
 
-void pari_thread_loop(PariThread *w) {
-    pari_init_opts(kPariStack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
-    paristack_setsize(kPariStack, kPariStackMax);
-    DEBUGMEM = 0;  // no notes on stdout when the stack grows
-    std::unique_lock<std::mutex> lock(w->m);
+const std::string &helper_path() {
+    static const std::string path = find_helper();
+    return path;
+}
+
+// Every CPU this process may run on, or fewer when VORN_PROOF_THREADS asks for fewer.
+long proof_threads() {
+    long count = 1;
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
+    if (const char *limit = secure_getenv("VORN_PROOF_THREADS")) {
+        char *end = nullptr;
+        long wanted = std::strtol(limit, &end, 10);
+        if (end != limit && *end == '\0' && wanted >= 1 && wanted < count) count = wanted;
+    }
+    return count < 1 ? 1 : count;
+}
+
+// ---- running the helper -------------------------------------------------------------------
+
+enum class Run { prime, composite, undecided, died, stopped, not_started };
+
+bool stop_requested(const ProofControl &control) {
+    return control.stop && control.stop->load(std::memory_order_relaxed);
+}
+
+// Ends the helper at once and reaps it.
+void end_helper(pid_t pid) {
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Starts the helper with its standard input and output on one end of a socket pair (a
+// socket, so that a write to a helper that died is an error and not SIGPIPE for the host)
+// and its standard error on /dev/null; its signal mask and dispositions are the defaults.
+pid_t start_helper(const std::string &path, int child_end) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawn_file_actions_adddup2(&actions, child_end, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, child_end, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    char *argv[] = {const_cast<char *>("vorn-prover"), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ) != 0) pid = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool send_all(int fd, const std::string &text) {
+    size_t sent = 0;
+    while (sent < text.size()) {
+        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Waits for the helper's one-letter answer, checking for a stop every few milliseconds.
+// 0 when the helper closed its end without answering.
+char await_answer(int fd, const ProofControl &control, bool &stopped) {
     for (;;) {
-        w->cv.wait(lock, [w] { return w->job != nullptr; });
-        (*w->job)();
-        w->job = nullptr;
-        w->done = true;
-        w->cv.notify_all();
+        if (stop_requested(control)) {
+            stopped = true;
+            return 0;
+        }
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, 10);
+        if (ready < 0 && errno != EINTR) return 0;
+        if (ready <= 0) continue;
+        char letter = 0;
+        ssize_t got = read(fd, &letter, 1);
+        if (got < 0 && errno == EINTR) continue;
+        return got == 1 ? letter : 0;
     }
 }
 
-// Runs job (which must not throw) where PARI is set up.
-void on_pari_thread(const std::function<void()> &job) {
-    if (pari_mainstack != nullptr) {
-        job();
-        return;
+// One proof in one helper process: method 'f' (all methods) or 'a' (FLINT alone).
+Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
+    const std::string &path = helper_path();
+    if (path.empty()) return Run::not_started;
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return Run::not_started;
+    pid_t pid = start_helper(path, ends[1]);
+    close(ends[1]);
+    if (pid < 0) {
+        close(ends[0]);
+        return Run::not_started;
     }
-    // Never destroyed: the thread waits for work for the life of the process.
-    static PariThread *const w = [] {
-        auto *t = new PariThread;
-        std::thread(pari_thread_loop, t).detach();
-        return t;
-    }();
-    std::unique_lock<std::mutex> lock(w->m);
-    w->done = false;
-    w->job = &job;
-    w->cv.notify_all();
-    w->cv.wait(lock, [] { return w->done; });
-}
-
-// 1 prime, 0 composite, -1 when PARI failed (out of stack or any other error).
-int pari_ecpp(mpz_srcptr n) {
-    // PARI reads the number from hexadecimal text: independent of how its kernel stores
-    // limbs, and cheap beside the proof.
-    std::string text = "0x";
-    text.resize(2 + mpz_sizeinbase(n, 16) + 1);
-    mpz_get_str(text.data() + 2, 16, n);
-    text.resize(std::strlen(text.c_str()));
-    int result = -1;
-    on_pari_thread([&] {
-        pari_sp top = avma;
-        volatile int verdict = -1;
-        pari_CATCH(CATCH_ALL) {
-            verdict = -1;
-        }
-        pari_TRY {
-            GEN x = gp_read_str(text.c_str());
-            // Elliptic-curve primality proving: the fastest exact method at hand for numbers
-            // of a few hundred digits (at 300 digits PARI's APR-CL takes about twice as long
-            // and FLINT's about 1.2 times).
-            verdict = isprimeECPP(x) ? 1 : 0;
-        }
-        pari_ENDCATCH;
-        set_avma(top);
-        result = verdict;
-    });
-    wipe(text);
-    return result;
-}
-
-// The part of m made of the given primes, each to its full power in m.
-void factored_part(fmpz_t F, const fmpz_t m, const std::vector<mp_limb_t> &primes, slong count) {
-    fmpz_t rest;
-    fmpz_init_set(rest, m);
-    fmpz_one(F);
-    for (slong i = 0; i < count; ++i) {
-        while (fmpz_divisible_si(rest, static_cast<slong>(primes[i]))) {
-            fmpz_divexact_ui(rest, rest, primes[i]);
-            fmpz_mul_ui(F, F, primes[i]);
-        }
+    std::string request = std::string(1, method) + " " + std::to_string(proof_threads()) + " ";
+    size_t digits_at = request.size();
+    request.resize(digits_at + mpz_sizeinbase(n, 16) + 1);
+    mpz_get_str(request.data() + digits_at, 16, n);
+    request.resize(std::strlen(request.c_str()));
+    request += '\n';
+    bool stopped = false;
+    char letter = send_all(ends[0], request) ? await_answer(ends[0], control, stopped) : 0;
+    wipe(request);
+    close(ends[0]);
+    if (stopped || letter == 0) {
+        end_helper(pid);
+        return stopped ? Run::stopped : Run::died;
     }
-    fmpz_clear(rest);
-}
-
-// Pocklington (n - 1) and Morrison (n + 1) proofs from the small prime factors of n -/+ 1:
-// they settle numbers of special form, such as Mersenne numbers, in milliseconds. Each runs
-// only when its factored part is large enough to prove, so that a number of no special form
-// loses no time here. 1 prime, 0 composite, -1 undecided.
-int prove_by_n_plus_minus_1(const fmpz_t n) {
-    constexpr ulong kTrialLimit = ulong{1} << 20;
-    std::vector<mp_limb_t> factors(fmpz_bits(n) + 2);  // distinct primes of n -/+ 1: fewer than its bits
-    slong count = 0;
-    fmpz_t F, R, m, square;
-    fmpz_init(F);
-    fmpz_init(R);
-    fmpz_init(m);
-    fmpz_init(square);
-    int verdict = -1;
-
-    _fmpz_nm1_trial_factors(n, factors.data(), &count, kTrialLimit);
-    fmpz_sub_ui(m, n, 1);
-    factored_part(F, m, factors, count);
-    fmpz_mul(square, F, F);
-    if (fmpz_cmp(square, n) >= 0) {
-        // F >= sqrt(n): Pocklington's theorem proves n prime when every factor passes.
-        // The test recomputes F; the proof holds only for the F it used.
-        if (!fmpz_is_prime_pocklington(F, R, n, factors.data(), count)) verdict = 0;
-        else if (fmpz_mul(square, F, F), fmpz_cmp(square, n) >= 0) verdict = 1;
-    } else {
-        count = 0;
-        _fmpz_np1_trial_factors(n, factors.data(), &count, kTrialLimit);
-        fmpz_add_ui(m, n, 1);
-        factored_part(F, m, factors, count);
-        fmpz_sub_ui(square, F, 1);
-        fmpz_mul(square, square, square);
-        // F - 1 > sqrt(n): Morrison's theorem proves n prime when every factor passes.
-        if (fmpz_cmp(square, n) > 0) {
-            if (!fmpz_is_prime_morrison(F, R, n, factors.data(), count)) verdict = 0;
-            else if (fmpz_sub_ui(square, F, 1), fmpz_mul(square, square, square), fmpz_cmp(square, n) > 0)
-                verdict = 1;
-        }
+    // The answer is in: the helper exits on its own. A host that reaps every child itself
+    // (or ignores SIGCHLD) may have taken it already, hence no check of the result.
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    fmpz_clear(F);
-    fmpz_clear(R);
-    fmpz_clear(m);
-    fmpz_clear(square);
-    return verdict;
+    return letter == 'P' ? Run::prime : letter == 'C' ? Run::composite : Run::undecided;
 }
 
-// n -/+ 1 proofs, then ECPP, then APR-CL, for an n above 2^64 that passed BPSW.
-int prove(mpz_srcptr n) {
+// FLINT in the calling thread: its n - 1 / n + 1 proofs and APR-CL. FLINT keeps caches per
+// thread that the end of a thread does not release, so they are released here.
+ProofResult prove_in_this_thread(mpz_srcptr n) {
     fmpz_t f;
     fmpz_init(f);
     fmpz_set_mpz(f, n);
-    int verdict;
-#ifdef VORN_TESTING
-    if (testing::flint_fallback) verdict = fmpz_is_prime(f);
-    else
-#endif
-    {
-        verdict = prove_by_n_plus_minus_1(f);
-        if (verdict < 0) verdict = pari_ecpp(n);
-        if (verdict < 0) verdict = fmpz_is_prime(f);  // PARI gave up: FLINT's slower APR-CL
-    }
+    int verdict = fmpz_is_prime(f);
     fmpz_clear(f);
-    return verdict;
+    flint_cleanup();
+    return verdict == 1 ? ProofResult::prime : verdict == 0 ? ProofResult::composite : ProofResult::failed;
 }
 
 }  // namespace
 
-ProofResult prove_prime(mpz_srcptr n, const ProofControl &) {
-    // FLINT keeps caches per thread (the primes it trial-divides by, spare numbers) that the
-    // end of a thread does not release. The proof runs where PARI does, on the library's own
-    // long-lived thread, so a host that calls from short-lived threads leaks nothing.
-    int verdict = -1;
-    bool out_of_memory = false;
-    on_pari_thread([&] {
-        try {
-            verdict = prove(n);
-        } catch (const std::bad_alloc &) {
-            out_of_memory = true;
+ProofResult prove_prime(mpz_srcptr n, const ProofControl &control) {
+    if (control.stage) control.stage->store(kStageProof);
+    if (control.permille) control.permille->store(-1);
+#ifdef VORN_TESTING
+    if (testing::flint_fallback) return prove_in_this_thread(n);
+#endif
+    // A helper that dies without an answer most likely ran out of memory (an address-space
+    // limit, PARI's threads): FLINT alone, which needs far less, gets a second try.
+    for (char method : {'f', 'a'}) {
+        switch (run_helper(n, method, control)) {
+            case Run::prime: return ProofResult::prime;
+            case Run::composite: return ProofResult::composite;
+            case Run::stopped: return ProofResult::stopped;
+            case Run::not_started: return prove_in_this_thread(n);
+            case Run::undecided: return ProofResult::failed;
+            case Run::died: break;
         }
-    });
-    if (out_of_memory) return ProofResult::no_memory;
-    return verdict == 1 ? ProofResult::prime : verdict == 0 ? ProofResult::composite : ProofResult::failed;
+    }
+    return ProofResult::no_memory;
 }
 
 }  // namespace vn

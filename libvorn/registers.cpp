@@ -2,6 +2,7 @@
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <iterator>
@@ -20,8 +21,9 @@ namespace {
 // Each thread sees the failures of its own calls.
 thread_local int32_t g_error = VN_E_NONE;
 
-// Registers live for the life of the process; their mpz are initialised on first use so
-// that loading the library costs nothing. They are wiped when the process ends.
+// Registers live until the process ends or the library is unloaded. The store is made on
+// the first call that names a register, under the library lock, and wiped and freed under
+// it by release_registers.
 struct Store {
     Register r[VN_REGISTERS];
     Store() {
@@ -30,24 +32,48 @@ struct Store {
     ~Store() {
         for (auto &x : r) {
             wipe(x.bytes);
-            wipe_number(x.num);
+            wipe_number(x.num);  // the whole allocation: once, at the end
             mpz_clear(x.num);
         }
     }
 };
 
-Store &store() {
-    static Store s;
-    return s;
-}
+Store *g_store = nullptr;
 
 // Registers given a number during the current call (at most four destinations a call).
 Register *g_written[8];
 size_t g_written_count = 0;
 
+// Wipes the string's whole buffer and lets it go, so that no later call wipes it again.
+void discard(std::string &s) {
+    wipe(s);
+    std::string().swap(s);
+}
+
+// Wipes what the register's number may hold and sets it to 0, keeping the allocation.
+void clear_number(Register &r) {
+    mpz_ptr x = r.num;
+    size_t dirty = std::max(r.dirty, static_cast<size_t>(mpz_size(x)));
+    size_t limit = std::min(dirty, static_cast<size_t>(x->_mp_alloc));
+    if (limit) OPENSSL_cleanse(x->_mp_d, limit * sizeof(mp_limb_t));
+    x->_mp_size = 0;
+    r.dirty = 0;
+}
+
 }  // namespace
 
-std::mutex g_library_lock;
+void release_registers() noexcept {
+    delete g_store;
+    g_store = nullptr;
+    g_written_count = 0;
+}
+
+void Num::release(size_t dirty_limbs) {
+    size_t limit = std::min(dirty_limbs, static_cast<size_t>(v->_mp_alloc));
+    if (limit) OPENSSL_cleanse(v->_mp_d, limit * sizeof(mp_limb_t));
+    mpz_clear(v);
+    mpz_init(v);
+}
 
 void wipe_bytes(void *p, size_t n) {
     if (n) OPENSSL_cleanse(p, n);
@@ -65,10 +91,15 @@ void wipe(std::string &s) {
 }
 
 void settle_written() noexcept {
+    // GMP writes a result in place within its size plus a limb or two, beyond which it
+    // leaves zero limbs; what may hold an older value is the register's dirty prefix.
     for (size_t i = 0; i < g_written_count; ++i) {
-        mpz_ptr x = g_written[i]->num;
+        Register &r = *g_written[i];
+        mpz_ptr x = r.num;
         auto used = static_cast<size_t>(mpz_size(x)), alloc = static_cast<size_t>(x->_mp_alloc);
-        if (alloc > used) OPENSSL_cleanse(x->_mp_d + used, (alloc - used) * sizeof(mp_limb_t));
+        size_t limit = std::min(alloc, std::max(r.dirty, used + 2));
+        if (limit > used) OPENSSL_cleanse(x->_mp_d + used, (limit - used) * sizeof(mp_limb_t));
+        r.dirty = used;
     }
     g_written_count = 0;
 }
@@ -89,7 +120,8 @@ Register *reg(const int32_t *number) {
         fail(VN_E_REGISTER);
         return nullptr;
     }
-    return &store().r[*number];
+    if (g_store == nullptr) g_store = new Store;
+    return &g_store->r[*number];
 }
 
 mpz_srcptr value(Register &r) {
@@ -104,6 +136,7 @@ mpz_srcptr value(Register &r) {
             if (bits > static_cast<size_t>(VN_MAX_BITS)) throw TooBig{};
         }
         mpz_import(r.num, n, -1, 1, 0, 0, r.bytes.data());
+        r.dirty = std::max(r.dirty, static_cast<size_t>(mpz_size(r.num)));
         r.num_valid = true;
     }
     return r.num;
@@ -121,7 +154,8 @@ const std::string &bytes_of(Register &r) {
 
 mpz_ptr set_number(Register &r) {
     // Invalid bytes were wiped when they became invalid.
-    if (r.bytes_valid) wipe(r.bytes);
+    if (r.bytes_valid) discard(r.bytes);
+    r.dirty = std::max(r.dirty, static_cast<size_t>(mpz_size(r.num)));
     bool listed = false;
     for (size_t i = 0; i < g_written_count; ++i) listed |= g_written[i] == &r;
     if (!listed && g_written_count < std::size(g_written)) g_written[g_written_count++] = &r;
@@ -131,10 +165,20 @@ mpz_ptr set_number(Register &r) {
     return r.num;
 }
 
+void adopt_number(Register &r, Num &t) {
+    mpz_ptr x = set_number(r);
+    size_t old_dirty = r.dirty;
+    mpz_swap(x, t.v);
+    // The temporary's buffer may hold GMP's scratch anywhere in it; the old buffer holds the
+    // old value in its dirty prefix only.
+    r.dirty = static_cast<size_t>(x->_mp_alloc);
+    t.release(old_dirty);
+}
+
 void set_bytes(Register &r, std::string &&b) {
     if (b.size() > static_cast<size_t>(VN_MAX_BYTES)) throw TooBig{};
-    wipe(r.bytes);
-    wipe_number(r.num);
+    discard(r.bytes);
+    clear_number(r);
     r.bytes = std::move(b);
     r.byte_form = true;
     r.bytes_valid = true;
@@ -252,10 +296,11 @@ VN_API int32_t VN_COPYREG(int32_t *src, int32_t *dst) {
         if (s == d) return VN_OK;
         // Copy first: an allocation failure then leaves dst as it was.
         std::string bytes = s->bytes_valid ? s->bytes : std::string();
-        wipe(d->bytes);
-        wipe_number(d->num);
+        discard(d->bytes);
+        clear_number(*d);
         d->bytes = std::move(bytes);
         if (s->num_valid) mpz_set(d->num, s->num);
+        d->dirty = static_cast<size_t>(mpz_size(d->num));
         d->byte_form = s->byte_form;
         d->bytes_valid = s->bytes_valid;
         d->num_valid = s->num_valid;
@@ -270,6 +315,7 @@ VN_API int32_t VN_SWAPREG(int32_t *a, int32_t *b) {
         if (x == y) return VN_OK;
         x->bytes.swap(y->bytes);
         mpz_swap(x->num, y->num);
+        std::swap(x->dirty, y->dirty);
         std::swap(x->byte_form, y->byte_form);
         std::swap(x->bytes_valid, y->bytes_valid);
         std::swap(x->num_valid, y->num_valid);

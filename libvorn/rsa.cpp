@@ -100,7 +100,7 @@ VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c) {
         if (st != go_on) return st;
         Num result;
         mpz_powm(result, value(*rm), value(*re), value(*rn));
-        mpz_swap(set_number(*rc), result);
+        adopt_number(*rc, result);
         return VN_OK;
     });
 }
@@ -125,7 +125,7 @@ VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) {
         } else {
             mpz_powm(result, base, exponent, modulus);
         }
-        mpz_swap(set_number(*rm), result);
+        adopt_number(*rm, result);
         return VN_OK;
     });
 }

@@ -1,4 +1,4 @@
-// SHA-256 over OpenSSL's EVP interface, with the digest fetched once and a context per call
+// SHA-256 over OpenSSL's EVP interface, with the digest fetched on first need and a context per call
 // (freeing it cleanses the state, so no digest outlives the call).
 #include <openssl/evp.h>
 
@@ -9,8 +9,18 @@
 
 namespace vn {
 
+namespace {
+EVP_MD *g_md = nullptr;  // fetched on first need under the library lock; retried after a failure
+}  // namespace
+
+void release_digest() noexcept {
+    EVP_MD_free(g_md);
+    g_md = nullptr;
+}
+
 bool sha256(const void *data, size_t len, unsigned char out[32]) {
-    static EVP_MD *const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (g_md == nullptr) g_md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    EVP_MD *md = g_md;
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
     unsigned int out_len = 0;
     bool ok = md != nullptr && ctx != nullptr && EVP_DigestInit_ex2(ctx, md, nullptr) == 1 &&

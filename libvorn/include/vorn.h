@@ -399,7 +399,7 @@ VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d);
  * FIPS 197 and SP 800-38A (ECB, CBC) for AES-128/192/256; FIPS 180 examples (one million
  * "a" included) and CAVP byte-oriented messages for SHA-256. Each AES vector is checked in
  * both directions. VN_FAIL (never 0) when the checks themselves cannot run
- * (VN_E_NOMEMORY). */
+ * (VN_E_NOMEMORY, or VN_E_CRYPTO when the provider fails). */
 VN_API int32_t VN_CHECKTESTVECTORS_AES(void);
 VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void);
 

@@ -1,0 +1,215 @@
+// vorn-prover: the helper program in which the library proves one number prime or
+// composite. The library starts it for each proof above 2^64 (see prover.cpp), so PARI's
+// state, stack, threads and warnings live and die with this process, never in the host's.
+//
+// Request on standard input, one line:   <method> <threads> <hexadecimal digits of n>
+//   method 'f': n - 1 / n + 1 proofs, then PARI's ECPP, then FLINT's APR-CL if PARI fails;
+//   method 'a': FLINT alone (for a retry after this program died, such as of memory).
+// Answer on standard output, one letter: 'P' prime, 'C' composite, 'F' no verdict.
+// n must be odd, above 2^64, and have passed BPSW.
+#include <fcntl.h>
+#include <flint/aprcl.h>
+#include <flint/fmpz.h>
+#include <gmp.h>
+#include <malloc.h>
+#include <pari/pari.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kMiB = size_t{1} << 20;
+
+// ---- n - 1 / n + 1 proofs ----------------------------------------------------------------
+
+// The part of m made of the given primes, each to its full power in m.
+void factored_part(fmpz_t F, const fmpz_t m, const std::vector<mp_limb_t> &primes, slong count) {
+    fmpz_t rest;
+    fmpz_init_set(rest, m);
+    fmpz_one(F);
+    for (slong i = 0; i < count; ++i) {
+        while (fmpz_divisible_si(rest, static_cast<slong>(primes[i]))) {
+            fmpz_divexact_ui(rest, rest, primes[i]);
+            fmpz_mul_ui(F, F, primes[i]);
+        }
+    }
+    fmpz_clear(rest);
+}
+
+// Pocklington (n - 1) and Morrison (n + 1) proofs from the small prime factors of n -/+ 1:
+// they settle numbers of special form, such as Mersenne numbers, in milliseconds. Each runs
+// only when its factored part is large enough to prove, so that a number of no special form
+// loses no time here. 1 prime, 0 composite, -1 undecided.
+int prove_by_n_plus_minus_1(const fmpz_t n) {
+    constexpr ulong kTrialLimit = ulong{1} << 20;
+    std::vector<mp_limb_t> factors(fmpz_bits(n) + 2);  // distinct primes of n -/+ 1: fewer than its bits
+    slong count = 0;
+    fmpz_t F, R, m, square;
+    fmpz_init(F);
+    fmpz_init(R);
+    fmpz_init(m);
+    fmpz_init(square);
+    int verdict = -1;
+
+    _fmpz_nm1_trial_factors(n, factors.data(), &count, kTrialLimit);
+    fmpz_sub_ui(m, n, 1);
+    factored_part(F, m, factors, count);
+    fmpz_mul(square, F, F);
+    if (fmpz_cmp(square, n) >= 0) {
+        // F >= sqrt(n): Pocklington's theorem proves n prime when every factor passes.
+        // The test recomputes F; the proof holds only for the F it used.
+        if (!fmpz_is_prime_pocklington(F, R, n, factors.data(), count)) verdict = 0;
+        else if (fmpz_mul(square, F, F), fmpz_cmp(square, n) >= 0) verdict = 1;
+    } else {
+        count = 0;
+        _fmpz_np1_trial_factors(n, factors.data(), &count, kTrialLimit);
+        fmpz_add_ui(m, n, 1);
+        factored_part(F, m, factors, count);
+        fmpz_sub_ui(square, F, 1);
+        fmpz_mul(square, square, square);
+        // F - 1 > sqrt(n): Morrison's theorem proves n prime when every factor passes.
+        if (fmpz_cmp(square, n) > 0) {
+            if (!fmpz_is_prime_morrison(F, R, n, factors.data(), count)) verdict = 0;
+            else if (fmpz_sub_ui(square, F, 1), fmpz_mul(square, square, square), fmpz_cmp(square, n) > 0)
+                verdict = 1;
+        }
+    }
+    fmpz_clear(F);
+    fmpz_clear(R);
+    fmpz_clear(m);
+    fmpz_clear(square);
+    return verdict;
+}
+
+// ---- PARI ------------------------------------------------------------------------------
+
+// How much PARI may take, from the address-space limit this process inherited: its main
+// stack, and how many worker threads with stacks of their own. Without a limit the stacks
+// are reserved generously (address space only: PARI maps them without committing memory)
+// so that they never need to grow. Under a limit everything must fit beside the program
+// and libraries (about 60 MiB with glibc's malloc arenas held to one per thread).
+struct PariBudget {
+    size_t stack = 0, stack_max = 0, thread_stack_max = 0;
+    long threads = 1;
+};
+
+PariBudget pari_budget(long threads) {
+    PariBudget b;
+    b.threads = threads;
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        b.stack = 32 * kMiB;
+        b.stack_max = size_t{1} << 30;
+        b.thread_stack_max = 256 * kMiB;
+        return b;
+    }
+    size_t total = limit.rlim_cur;
+    size_t spare = total > 80 * kMiB ? total - 80 * kMiB : 0;
+    b.stack_max = std::min(spare / 3, size_t{1} << 30);
+    b.stack = std::min(b.stack_max, 16 * kMiB);
+    // Each worker: its PARI stack, an 8 MiB thread stack and some heap.
+    b.thread_stack_max = std::min(spare / 3 / static_cast<size_t>(std::max(threads, 1L)), 256 * kMiB);
+    long fit = static_cast<long>((spare - b.stack_max) / (b.thread_stack_max + 16 * kMiB));
+    b.threads = std::max(1L, std::min(threads, fit));
+    return b;
+}
+
+void start_pari(const PariBudget &b) {
+    // No signal handlers (this process keeps the default ones), and GMP's allocator is left
+    // to GMP, which FLINT shares.
+    pari_init_opts(b.stack, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
+    paristack_setsize(b.stack, b.stack_max);
+    DEBUGMEM = 0;  // no notes when the stack grows
+    std::string size = std::to_string(b.thread_stack_max);
+    sd_threadsizemax(size.c_str(), d_SILENT);
+    std::string count = std::to_string(b.threads);
+    sd_nbthreads(count.c_str(), d_SILENT);
+}
+
+// 1 prime, 0 composite, -1 when PARI failed (out of stack or memory, or any other error).
+int pari_ecpp(const std::string &hex, long threads) {
+    start_pari(pari_budget(threads));
+    std::string text = "0x" + hex;
+    volatile int verdict = -1;
+    pari_CATCH(CATCH_ALL) {
+        verdict = -1;
+    }
+    pari_TRY {
+        // Elliptic-curve primality proving: the fastest exact method at hand for numbers of
+        // a few hundred digits and more.
+        verdict = isprimeECPP(gp_read_str(text.c_str())) ? 1 : 0;
+    }
+    pari_ENDCATCH;
+    return verdict;
+}
+
+// ---- request and answer ----------------------------------------------------------------
+
+bool read_request(std::string &request) {
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        request.append(buffer, static_cast<size_t>(got));
+        if (request.back() == '\n') break;
+    }
+    return !request.empty() && request.back() == '\n';
+}
+
+void answer(char letter) {
+    while (write(STDOUT_FILENO, &letter, 1) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+int main() {
+    // Ends with the library's thread that waits for it, should that thread's process die;
+    // then the request below reads an end of file.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Nothing of the host's but the request and answer pipe: descriptors it left inheritable
+    // would otherwise stay open as long as the proof runs.
+    close_range(3, ~0u, 0);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::string request;
+    if (!read_request(request)) return 2;
+    char method = 0;
+    long threads = 0;
+    int consumed = 0;
+    if (std::sscanf(request.c_str(), "%c %ld %n", &method, &threads, &consumed) != 2 || consumed <= 0)
+        return 2;
+    std::string hex = request.substr(static_cast<size_t>(consumed));
+    while (!hex.empty() && (hex.back() == '\n' || hex.back() == ' ')) hex.pop_back();
+    threads = std::clamp(threads, 1L, 1024L);
+    // PARI reads the number as a GP expression: hexadecimal digits only.
+    if (hex.empty() || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return 2;
+
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        mallopt(M_ARENA_MAX, 1);  // each arena reserves 64 MiB of address space
+
+    fmpz_t n;
+    fmpz_init(n);
+    if (fmpz_set_str(n, hex.c_str(), 16) != 0 || fmpz_cmp_ui(n, 3) < 0 || fmpz_is_even(n)) return 2;
+    int verdict = -1;
+    if (method == 'f') {
+        verdict = prove_by_n_plus_minus_1(n);
+        if (verdict < 0) verdict = pari_ecpp(hex, threads);
+    }
+    if (verdict < 0) verdict = fmpz_is_prime(n);  // FLINT's n -/+ 1 proofs and APR-CL
+    answer(verdict == 1 ? 'P' : verdict == 0 ? 'C' : 'F');
+    return 0;
+}
