@@ -128,6 +128,10 @@ double now();
 // Seconds on a monotonic clock: for elapsed times (never negative, right across midnight).
 double monotonic_seconds();
 
+// Seconds that input and message boxes have stayed open since the program started, on the
+// same clock: a calculation's own time is its elapsed time less the growth of this.
+double seconds_in_boxes();
+
 // ---- Pseudo-random integers ----------------------------------------------------------
 // x <- x * 134775813 + 1 (mod 2^32); u = (x div 2) / 2^31; U(a..b) = round(u*(b-a+1) + a - 0.5)
 // with ties to even.
