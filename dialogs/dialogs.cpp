@@ -139,14 +139,28 @@ void use_system_font(int id) {
 
 void set_wait_cursor(bool wait) { ops->set_wait_cursor(wait); }
 
-std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
+namespace {
+
+std::string any_input_box(std::string_view prompt, std::string_view title, std::string_view default_text,
+                          bool hidden) {
     // Both limits count characters, and never split one.
     std::string_view caption = backend::shown_text(title.empty() ? backend::default_caption() : title);
     caption = caption.substr(0, utf8_prefix(caption, 60));
     BoxClock clock;
-    std::string answer = ops->input_box(backend::shown_text(prompt), caption, backend::shown_text(default_text));
+    std::string answer =
+        ops->input_box(backend::shown_text(prompt), caption, backend::shown_text(default_text), hidden);
     answer.resize(utf8_prefix(answer, 255));
     return answer;
+}
+
+}  // namespace
+
+std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
+    return any_input_box(prompt, title, default_text, false);
+}
+
+std::string hidden_input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
+    return any_input_box(prompt, title, default_text, true);
 }
 
 void message_box(std::string_view text) {

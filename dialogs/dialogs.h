@@ -111,6 +111,10 @@ void set_wait_cursor(bool wait);      // wait cursor on, or back to the arrow
 // (at most 255 characters) on OK, "" on Cancel, Esc or close. Empty title: default caption.
 std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text);
 
+// The same for a passphrase: what is typed is not shown (dots in the window, no echo at a
+// terminal).
+std::string hidden_input_box(std::string_view prompt, std::string_view title, std::string_view default_text);
+
 // Modal message box with an OK button and the default caption.
 void message_box(std::string_view text);
 

@@ -207,7 +207,7 @@ bool rsa_encrypt_decrypt() {
 bool aes_encrypt_decrypt() {
     std::string plaintext = dlg::input_box(msg::kAskPlaintext, "", "");
     dlg::set_text(kFieldA, showable(plaintext));
-    passphrase_to_key(dlg::input_box(msg::kAskEncryptPassphrase, "", ""));
+    passphrase_to_key(dlg::hidden_input_box(msg::kAskEncryptPassphrase, "", ""));
     vorn::putreg(plaintext, kRegPlaintext);
     vorn::putreg("", kRegIv);  // empty IV: the library draws a fresh one
     int32_t status = vorn::encrypt_aes_cbc(kRegPlaintext, kRegAesKey, kRegIv, kRegCiphertext);
@@ -218,7 +218,7 @@ bool aes_encrypt_decrypt() {
     if (library_failed(status, "AES encryption")) return false;
     dlg::set_text(kFieldB, showable(vorn::getreg(kRegCiphertext)));
 
-    passphrase_to_key(dlg::input_box(msg::kAskDecryptPassphrase, "", ""));
+    passphrase_to_key(dlg::hidden_input_box(msg::kAskDecryptPassphrase, "", ""));
     status = vorn::decrypt_aes_cbc(kRegCiphertext, kRegAesKey, kRegDecrypted);
     if (status == VN_STATUS_KEYSIZE || status == VN_STATUS_BLOCKS) {
         dlg::message_box(status == VN_STATUS_KEYSIZE ? msg::kAesKeySize : msg::kAesBlockLength);

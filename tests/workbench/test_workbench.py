@@ -7,10 +7,12 @@ Results are checked independently with Python's integers, sha256sum and openssl.
 import decimal
 import hashlib
 import os
+import pty
 import random
 import re
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -459,6 +461,105 @@ class Mends(unittest.TestCase):
         times = [time_value(t) for t in run.texts(TIME)]
         self.assertEqual(len(times), 40)
         self.assertTrue(all(t >= 0.0 for t in times), times)
+
+
+class Terminal:
+    """The program at a pseudo-terminal, as a person types to it."""
+
+    def __init__(self):
+        master, slave = pty.openpty()
+        self.master = master
+        self.proc = subprocess.Popen([WORKBENCH, "--console"], stdin=slave, stdout=slave,
+                                     stderr=slave, env=dict(os.environ, TERM="xterm"))
+        os.close(slave)
+        self.output = b""
+        self.lock = threading.Lock()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                return
+            if not chunk:
+                return
+            with self.lock:
+                self.output += chunk
+
+    def text(self):
+        with self.lock:
+            return self.output.decode("utf-8", "replace").replace("\r", "")
+
+    def wait_for(self, pattern, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = re.search(pattern, self.text())
+            if found:
+                return found
+            time.sleep(0.02)
+        raise AssertionError("no %r in the terminal's output:\n%s" % (pattern, self.text()[-2000:]))
+
+    def type(self, line):
+        data = (line + "\r").encode("utf-8")
+        for at in range(0, len(data), 512):   # as a paste arrives: in pieces
+            os.write(self.master, data[at:at + 512])
+            time.sleep(0.01)
+
+    def end(self):
+        self.type("close")
+        code = self.proc.wait(timeout=30)
+        os.close(self.master)
+        return code
+
+
+class AtATerminal(unittest.TestCase):
+    def test_greeting_help_and_commands_in_any_case(self):
+        term = Terminal()
+        term.wait_for(r"workbench in the console: type help for the commands and controls")
+        term.type("HELP")
+        term.wait_for(r"  1019  button  Calculate\n")
+        help_text = term.text()
+        self.assertIn("  1004  field   Parameter 'a'\n", help_text)
+        self.assertIn("  a is prime? (Rabin-Miller, <>100%)\n", help_text)   # the operations
+        self.assertNotIn("&", help_text)
+        term.type("  Select 1001 A+B  ")
+        term.type("SET 1004 40")
+        term.type("set 1006 2")
+        term.type("Press 1019")
+        term.wait_for(r"\[1009\] 42\n")
+        term.type("select 1001 a plus b")
+        term.wait_for(r"no entry 'a plus b' in list 1001; its entries:\n(console:   .*\n){28}")
+        self.assertEqual(term.end(), 0)
+        self.assertEqual(term.text().count("workbench in the console"), 1)
+
+    def test_a_5000_digit_line_arrives_whole(self):
+        sys.set_int_max_str_digits(0)
+        digits = "9876543210" * 500   # 5001 digits with the leading 1 below
+        term = Terminal()
+        term.wait_for(r"type help")
+        term.type("select 1001 a * 2")
+        term.type("set 1004 1" + digits)
+        term.type("press 1019")
+        result = term.wait_for(r"\[1009\] (\d{100,})\n").group(1)
+        self.assertEqual(int(result), 2 * int("1" + digits))
+        self.assertEqual(term.end(), 0)
+
+    def test_passphrase_is_not_echoed(self):
+        term = Terminal()
+        term.wait_for(r"type help")
+        term.type("select 1001 AES encrypt/decrypt data")
+        term.type("press 1019")
+        term.wait_for(r"\? Enter a string")
+        term.type("plain words")
+        for _ in range(2):
+            term.wait_for(r"\? Enter a passphrase to (en|de)crypt the string \[\]\n[^\n]*> $")
+            term.type("Sesame1234")
+        term.wait_for(r"\[1008\] plain words\n")
+        self.assertEqual(term.end(), 0)
+        self.assertNotIn("Sesame1234", term.text())
+        self.assertIn("plain words", term.text())
 
 
 class KeysAndCiphers(unittest.TestCase):
