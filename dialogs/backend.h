@@ -20,7 +20,9 @@ struct Ops {
     void (*caret_to_end)(int id);
     void (*use_system_font)(int id);
     void (*set_wait_cursor)(bool wait);
-    std::string (*input_box)(std::string_view prompt, std::string_view caption, std::string_view default_text);
+    // hidden: what is typed is not shown (a passphrase)
+    std::string (*input_box)(std::string_view prompt, std::string_view caption, std::string_view default_text,
+                             bool hidden);
     void (*message_box)(std::string_view text, std::string_view caption);
     void (*pump_step)();
 };
@@ -52,6 +54,7 @@ void run_handler(int id, int code);
 void release_handler();
 
 const std::string &default_caption();
+const std::string &program_name();   // "workbench"; empty before start()
 
 // Text as a control shows it: up to the first zero byte.
 inline std::string_view shown_text(std::string_view text) {

@@ -21,6 +21,15 @@ struct ModalState {
 ModalState state;
 const backend::Ops *ops = &backend::console_ops;
 
+// Boxes are opened by the handler's thread only, which also reads this.
+double box_seconds = 0;
+
+// Adds the time a box stays open to box_seconds.
+struct BoxClock {
+    double opened = monotonic_seconds();
+    ~BoxClock() { box_seconds += monotonic_seconds() - opened; }
+};
+
 bool live() { return state.open && !state.ended; }
 
 // Bytes taken by the first `count` characters of text. A well-formed UTF-8 sequence is one
@@ -130,19 +139,37 @@ void use_system_font(int id) {
 
 void set_wait_cursor(bool wait) { ops->set_wait_cursor(wait); }
 
-std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
+namespace {
+
+std::string any_input_box(std::string_view prompt, std::string_view title, std::string_view default_text,
+                          bool hidden) {
     // Both limits count characters, and never split one.
     std::string_view caption = backend::shown_text(title.empty() ? backend::default_caption() : title);
     caption = caption.substr(0, utf8_prefix(caption, 60));
-    std::string answer = ops->input_box(backend::shown_text(prompt), caption, backend::shown_text(default_text));
+    BoxClock clock;
+    std::string answer =
+        ops->input_box(backend::shown_text(prompt), caption, backend::shown_text(default_text), hidden);
     answer.resize(utf8_prefix(answer, 255));
     return answer;
 }
 
+}  // namespace
+
+std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
+    return any_input_box(prompt, title, default_text, false);
+}
+
+std::string hidden_input_box(std::string_view prompt, std::string_view title, std::string_view default_text) {
+    return any_input_box(prompt, title, default_text, true);
+}
+
 void message_box(std::string_view text) {
+    BoxClock clock;
     ops->message_box(backend::shown_text(text), backend::default_caption());
 }
 
 void pump_step() { ops->pump_step(); }
+
+double seconds_in_boxes() { return box_seconds; }
 
 }  // namespace dlg

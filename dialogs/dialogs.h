@@ -111,6 +111,10 @@ void set_wait_cursor(bool wait);      // wait cursor on, or back to the arrow
 // (at most 255 characters) on OK, "" on Cancel, Esc or close. Empty title: default caption.
 std::string input_box(std::string_view prompt, std::string_view title, std::string_view default_text);
 
+// The same for a passphrase: what is typed is not shown (dots in the window, no echo at a
+// terminal).
+std::string hidden_input_box(std::string_view prompt, std::string_view title, std::string_view default_text);
+
 // Modal message box with an OK button and the default caption.
 void message_box(std::string_view text);
 
@@ -127,6 +131,10 @@ double now();
 
 // Seconds on a monotonic clock: for elapsed times (never negative, right across midnight).
 double monotonic_seconds();
+
+// Seconds that input and message boxes have stayed open since the program started, on the
+// same clock: a calculation's own time is its elapsed time less the growth of this.
+double seconds_in_boxes();
 
 // ---- Pseudo-random integers ----------------------------------------------------------
 // x <- x * 134775813 + 1 (mod 2^32); u = (x div 2) / 2^31; U(a..b) = round(u*(b-a+1) + a - 0.5)

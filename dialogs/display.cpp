@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include <csignal>
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -63,6 +65,26 @@ int start_argc = 0;
 char **start_argv = nullptr;
 std::string start_name;
 
+// A display that closes its connection while Qt starts (a virtual display going away) makes
+// the first write to it raise SIGPIPE, which would end the program without a word. While the
+// display is probed and Qt starts, the signal is ignored: the write fails, Qt gives up, and the
+// program goes on in the console. Afterwards the signal is as it was, so the console still
+// ends quietly when its reader goes away, as any filter does.
+struct sigaction pipe_signal_before;
+bool pipe_signal_ignored = false;
+
+void ignore_pipe_signal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    pipe_signal_ignored = sigaction(SIGPIPE, &ignore, &pipe_signal_before) == 0;
+}
+
+void restore_pipe_signal() {
+    if (pipe_signal_ignored) sigaction(SIGPIPE, &pipe_signal_before, nullptr);
+    pipe_signal_ignored = false;
+}
+
 // Called when Qt cannot start after the display seemed to answer: the program starts
 // again in the console with the same arguments and the same standard input, of which
 // nothing has been read yet.
@@ -73,6 +95,7 @@ std::string start_name;
     args.push_back(console_option);
     args.push_back(nullptr);
     std::fflush(nullptr);
+    restore_pipe_signal();   // an ignored signal would stay ignored in the new program
     execv("/proc/self/exe", args.data());
 }
 
@@ -84,7 +107,10 @@ void choose_backend(bool console, int argc, char **argv, const std::string &name
         start_argc = argc;
         start_argv = argv;
         start_name = name;
-        if (display_reachable() && qt_prepare(restart_in_console)) {
+        ignore_pipe_signal();
+        bool windows = display_reachable() && qt_prepare(restart_in_console);
+        restore_pipe_signal();
+        if (windows) {
             select(&qt_ops);
             return;
         }
@@ -93,6 +119,7 @@ void choose_backend(bool console, int argc, char **argv, const std::string &name
 #else
     (void)has_display;
     (void)display_reachable;
+    (void)ignore_pipe_signal;
     (void)console;
     (void)argc;
     (void)argv;

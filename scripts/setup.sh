@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config python3 openssl
   libgmp-dev libssl-dev libflint-dev libpari-dev
-  qt6-base-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev libgl-dev fonts-dejavu-core libedit-dev
   libgtest-dev googletest libbenchmark-dev libcrypto++-dev
   xvfb xauth clang libclang-rt-14-dev
   desktop-file-utils appstream dpkg-dev file man-db

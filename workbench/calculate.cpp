@@ -2,6 +2,7 @@
 // endings, and the arithmetic and yes/no operations.
 #include <vorn.hpp>
 
+#include <algorithm>
 #include <string>
 
 #include "messages.hpp"
@@ -12,10 +13,15 @@ namespace wb {
 namespace {
 
 // Start time on the monotonic clock, in double precision: elapsed times are never negative,
-// also across midnight.
+// also across midnight. The time that boxes stay open is the user's, not the calculation's:
+// it is taken off.
 double g_start_time = 0.0;
+double g_start_box_time = 0.0;
 
-std::string elapsed_text() { return dlg::number_to_text(dlg::monotonic_seconds() - g_start_time); }
+std::string elapsed_text() {
+    double boxes = dlg::seconds_in_boxes() - g_start_box_time;
+    return dlg::number_to_text(std::max(0.0, dlg::monotonic_seconds() - g_start_time - boxes));
+}
 
 // ---- Operations with a result in register 9 ------------------------------------------
 
@@ -38,7 +44,7 @@ void show_remainder(vorn::Reg remainder) {
 bool divide() {
     if (vorn::is_zero(kRegB) == 1) {
         dlg::message_box(msg::kDivisionByZero);
-        return true;
+        return false;
     }
     if (library_failed(vorn::div(kRegA, kRegB, kRegResult, kRegRemainder), "a \\ b")) return false;
     show_remainder(kRegRemainder);
@@ -57,7 +63,7 @@ bool power() { return !library_failed(vorn::pow(kRegA, kRegB, kRegResult), "a ^ 
 bool modulo() {
     if (vorn::is_zero(kRegB) == 1) {
         dlg::message_box(msg::kDivisionByZero);
-        return true;
+        return false;
     }
     return !library_failed(vorn::mod(kRegA, kRegB, kRegResult), "a mod b");
 }
@@ -65,7 +71,7 @@ bool modulo() {
 bool power_modulo() {
     if (vorn::is_zero(kRegC) == 1) {
         dlg::message_box(msg::kZeroModulus);
-        return true;
+        return false;
     }
     return !library_failed(vorn::powmod(kRegA, kRegB, kRegC, kRegResult), "a ^ b mod c");
 }
@@ -73,7 +79,7 @@ bool power_modulo() {
 bool inverse() {
     int32_t status = vorn::modinv(kRegA, kRegB, kRegResult);
     if (status == VN_STATUS_NOINVERSE) {
-        dlg::set_text(kResultField, msg::kNoInverse);
+        dlg::message_box(msg::kNoInverse);
         return false;
     }
     return !library_failed(status, "a ^ -1 mod b");
@@ -131,13 +137,20 @@ constexpr ParameterField kParameterFields[] = {
 // A field the operation uses must hold a decimal number; the others are not looked at.
 bool parameters_are_decimal(uint8_t uses) {
     for (const ParameterField &f : kParameterFields) {
-        if ((uses & f.use) && !is_decimal_text(dlg::get_text(f.id))) {
-            dlg::message_box(std::string(msg::kNotDecimalBefore) + f.name +
-                             std::string(msg::kNotDecimalAfter));
+        if (!(uses & f.use)) continue;
+        if (std::string problem = decimal_problem(dlg::get_text(f.id), f.name); !problem.empty()) {
+            dlg::message_box(problem);
             return false;
         }
     }
     return true;
+}
+
+// A calculation that could not start shows no earlier answer either; no time was taken.
+void refuse_calculation() {
+    dlg::set_text(kResultField, "");
+    dlg::set_text(kResultCaption, msg::kResultCaption);
+    dlg::set_text(kStatusLine, "");
 }
 
 // All three fields go into registers 1 to 3, in this order, whatever the operation. Only a
@@ -182,11 +195,11 @@ const std::array<Operation, kOperationCount> kCatalogue = {{
     {"Generate random number", kUsesNone, kShowNone, Ending::Result, generate_random},
     {"Generate RSA random number", kUsesNone, kShowNone, Ending::Result, generate_rsa_random},
     {"Generate BBS random number", kUsesNone, kShowNone, Ending::Result, generate_bbs_random},
-    {"Generate RSA public key", kUsesNone, kShowKey, Ending::Result, generate_rsa_public_key},
-    {"RSA encrypt/decrypt data", kUsesNone, kShowRoundTrip, Ending::Result, rsa_encrypt_decrypt},
-    {"AES encrypt/decrypt data", kUsesNone, kShowRoundTrip, Ending::Silent, aes_encrypt_decrypt},
-    {"SHA-256 hash algorithm", kUsesNone, kShowHash, Ending::Silent, sha256_hash},
-    {"--------------------", kUsesNone, kShowABC, Ending::Result, nullptr},
+    {"Generate RSA public key", kUsesNone, kShowKey, Ending::Fields, generate_rsa_public_key},
+    {"RSA encrypt/decrypt data", kUsesNone, kShowRoundTrip, Ending::Fields, rsa_encrypt_decrypt},
+    {"AES encrypt/decrypt data", kUsesNone, kShowRoundTrip, Ending::Fields, aes_encrypt_decrypt},
+    {"SHA-256 hash algorithm", kUsesNone, kShowHash, Ending::Fields, sha256_hash},
+    {"--------------------", kUsesNone, kShowABC, Ending::Failed, nullptr},
     {"a = 0?", kUsesA, kShowA, Ending::Verdict, is_zero},
     {"a < b?", kUsesAB, kShowAB, Ending::Verdict, is_less},
     {"a is odd?", kUsesA, kShowA, Ending::Verdict, is_odd},
@@ -209,7 +222,10 @@ static bool result_register_empty() {
     return vorn::is_equal(kRegResult, kRegDisplay) == 0;
 }
 
-void take_start_time() { g_start_time = dlg::monotonic_seconds(); }
+void take_start_time() {
+    g_start_time = dlg::monotonic_seconds();
+    g_start_box_time = dlg::seconds_in_boxes();
+}
 
 void calculate() {
     std::string label = dlg::selected_entry(kOperationList);
@@ -219,7 +235,10 @@ void calculate() {
     }
     const Operation *operation = find_operation(label);
     uint8_t uses = operation ? operation->uses : uint8_t(kUsesNone);
-    if (!parameters_are_decimal(uses) || !load_parameters(uses)) return;
+    if (!parameters_are_decimal(uses) || !load_parameters(uses)) {
+        refuse_calculation();
+        return;
+    }
 
     dlg::set_text(kResultCaption, "");
     dlg::set_text(kStatusLine, msg::kCalculating);
@@ -228,17 +247,18 @@ void calculate() {
 
     if (operation == nullptr || operation->run == nullptr) {
         dlg::message_box(msg::kUnknownOperation);
-        result_ending();
+        failed_ending();
         return;
     }
-    end_with(operation->run() ? operation->ending : Ending::Silent);
+    end_with(operation->run() ? operation->ending : Ending::Failed);
 }
 
 void end_with(Ending ending) {
     switch (ending) {
         case Ending::Result: result_ending(); break;
         case Ending::Verdict: verdict_ending(); break;
-        case Ending::Silent: silent_ending(); break;
+        case Ending::Fields: fields_ending(); break;
+        case Ending::Failed: failed_ending(); break;
     }
 }
 
@@ -273,6 +293,17 @@ void verdict_ending() {
     dlg::set_text(kStatusLine, "");
 }
 
-void silent_ending() { dlg::set_text(kStatusLine, ""); }
+// Operations whose outputs are in fields a, b and c: the result field stays empty, so it
+// cannot be taken for theirs.
+void fields_ending() {
+    dlg::set_text(kTimeDisplay, elapsed_text());
+    if (!dlg::get_text(kResultField).empty()) dlg::set_text(kResultField, "");
+    dlg::set_text(kResultCaption, msg::kResultCaption);
+    dlg::set_text(kStatusLine, "");
+}
+
+// A failed calculation shows the time it took up to the failure and no number at all: an
+// earlier answer under the new parameters would read as this one's.
+void failed_ending() { fields_ending(); }
 
 }  // namespace wb

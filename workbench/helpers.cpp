@@ -1,7 +1,11 @@
 // Helpers shared by the handlers: failure messages, texts of byte strings, input checks.
 #include <vorn.hpp>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
+
+#include "messages.hpp"
 
 #include "workbench.hpp"
 
@@ -89,15 +93,54 @@ std::string to_hex(std::string_view bytes) {
     return hex;
 }
 
-// The same white space that the library's decimal conversion skips.
-bool is_decimal_text(std::string_view text) {
+// How a character that is not a digit is named in a message: printable ASCII as itself,
+// anything else with its code point, so that look-alikes (a full-width digit, a
+// non-breaking space) and invisible characters can be told apart.
+static std::string describe_character(std::string_view text, size_t at, size_t length) {
+    unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c == ' ') return "a blank";
+    if (c > ' ' && c < 0x7F) return "'" + std::string(1, char(c)) + "'";
+    char code[16];
+    if (length == 1 && c < 0x80) {
+        std::snprintf(code, sizeof code, "U+%04X", c);
+        return std::string("the control character ") + code;
+    }
+    if (length == 1) {
+        std::snprintf(code, sizeof code, "0x%02X", c);
+        return std::string("the byte ") + code + " (not UTF-8)";
+    }
+    uint32_t point = c & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(point));
+    return "'" + std::string(text.substr(at, length)) + "' (" + code + ")";
+}
+
+// The same white space that the library's decimal conversion skips around a number.
+std::string decimal_problem(std::string_view text, char field_name) {
     constexpr std::string_view kSpace = " \t\r\n\v\f";
+    const std::string field = std::string("Parameter '") + field_name + "' ";
+    const std::string accepted(msg::kAcceptedNumber);
     size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) return false;  // empty or blank: no number at all
+    if (first == std::string_view::npos) return field + "is empty. " + accepted;
+    if (text[first] == '-' || text[first] == '+')
+        return field + "starts with the sign '" + text[first] + "'. " + accepted;
     size_t last = text.find_last_not_of(kSpace);
-    for (size_t i = first; i <= last; ++i)
-        if (text[i] < '0' || text[i] > '9') return false;
-    return true;
+    size_t position = 1;  // in characters, counted from the start of the text as typed
+    for (size_t i = 0; i < first; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++position;
+    for (size_t i = first; i <= last; ++position) {
+        char c = text[i];
+        if (c >= '0' && c <= '9') {
+            ++i;
+            continue;
+        }
+        if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            return field + "goes on in a second line. " + accepted;
+        size_t length = std::max<size_t>(1, utf8_length(text, i));
+        return field + "has " + describe_character(text, i, length) + " at position " +
+               std::to_string(position) + ", which is not a digit. " + accepted;
+    }
+    return {};
 }
 
 }  // namespace wb

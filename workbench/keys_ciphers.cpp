@@ -17,27 +17,46 @@ struct SavedRsaKey {
 };
 SavedRsaKey g_saved_key;
 
-// Range of a size the library accepts, to say so before asking it.
+// Range of a size the library accepts, to say so before asking it, in the unit the user
+// typed. A length typed in bytes is checked as bits (12.5 bytes are 100 bits).
 struct SizeRange {
     std::string_view what;
-    long min, max;
+    long min, max;        // in bits, or in bytes where the library counts bytes
     std::string_view unit;
+    bool typed_in_bytes;  // bytes typed, bits checked
 };
 
-constexpr SizeRange kPrimeBits{"The length of the prime", VN_MIN_PRIME_BITS, VN_MAX_PRIME_BITS, "bits"};
-constexpr SizeRange kRandomBits{"The length of the random number", 1, VN_MAX_RANDOM_BITS, "bits"};
-constexpr SizeRange kGeneratorBytes{"The length of the random number", 1, VN_MAX_GENERATE_BYTES,
-                                    "bytes"};
-constexpr SizeRange kRsaBits{"The length of the RSA modulus", VN_MIN_RSA_BITS, VN_MAX_RSA_BITS, "bits"};
-constexpr SizeRange kBbsBits{"The length of the BBS modulus", VN_MIN_BBS_BITS, VN_MAX_BBS_BITS, "bits"};
+constexpr SizeRange kPrimeBits{"Length of the prime", VN_MIN_PRIME_BITS, VN_MAX_PRIME_BITS, "bits", true};
+constexpr SizeRange kRandomBits{"Length of the random number", 1, VN_MAX_RANDOM_BITS, "bits", true};
+constexpr SizeRange kGeneratorBytes{"Length of the random number", 1, VN_MAX_GENERATE_BYTES, "bytes",
+                                    false};
+constexpr SizeRange kRsaBits{"Length of the RSA modulus", VN_MIN_RSA_BITS, VN_MAX_RSA_BITS, "bits", false};
+constexpr SizeRange kBbsBits{"Length of the BBS modulus", VN_MIN_BBS_BITS, VN_MAX_BBS_BITS, "bits", false};
+
+// A number as the user would write it: 600, 12.5, -4.
+std::string plain_number(double value) {
+    std::string text = dlg::number_to_text(value);
+    if (text.size() > 1 && text[0] == ' ') text.erase(0, 1);
+    if (text.size() > 1 && text[0] == '.') text.insert(0, "0");
+    return text;
+}
 
 // Shows a message and returns false when value lies outside the range (a cancelled prompt
-// gives 0, which no size allows).
-bool size_ok(int32_t value, const SizeRange &range) {
+// gives 0, which no size allows). typed is what the user typed; value what is checked.
+bool size_ok(double typed, int32_t value, const SizeRange &range) {
     if (value >= range.min && value <= range.max) return true;
-    dlg::message_box(std::string(range.what) + " must be from " + std::to_string(range.min) + " to " +
-                     std::to_string(range.max) + " " + std::string(range.unit) + ", not " +
-                     std::to_string(value) + ".");
+    std::string limits;
+    if (range.typed_in_bytes) {
+        long min_bytes = (range.min + 7) / 8, max_bytes = range.max / 8;
+        limits = std::to_string(min_bytes) + " to " + std::to_string(max_bytes) + " bytes (" +
+                 std::to_string(min_bytes * 8) + " to " + std::to_string(max_bytes * 8) + " bits)";
+    } else {
+        limits = std::to_string(range.min) + " to " + std::to_string(range.max) + " " +
+                 std::string(range.unit);
+    }
+    std::string unit = range.typed_in_bytes ? "bytes" : std::string(range.unit);
+    dlg::message_box(std::string(range.what) + ": " + plain_number(typed) + " " + unit + " is too " +
+                     (value > range.max ? "long" : "short") + ": " + limits + ".");
     return false;
 }
 
@@ -45,9 +64,15 @@ double ask_number(std::string_view prompt, std::string_view default_text) {
     return dlg::number_from_text(dlg::input_box(prompt, "", default_text));
 }
 
-// A length typed in bytes, as a bit count: multiplied by 8 before rounding (12.5 -> 100).
-int32_t ask_bytes_as_bits(std::string_view prompt) {
-    return dlg::round_to_int32(ask_number(prompt, "100") * 8.0);
+// A length typed in bytes, and the same as a bit count: multiplied by 8 before rounding
+// (12.5 -> 100).
+struct TypedBytes {
+    double typed;
+    int32_t bits;
+};
+TypedBytes ask_bytes_as_bits(std::string_view prompt) {
+    double typed = ask_number(prompt, "100");
+    return {typed, dlg::round_to_int32(typed * 8.0)};
 }
 
 // Generates a key into the key registers, saves it and shows n, e and d in decimal in
@@ -87,25 +112,27 @@ void passphrase_to_key(const std::string &passphrase) {
 }  // namespace
 
 bool generate_prime() {
-    int32_t bits = ask_bytes_as_bits(msg::kAskPrimeBytes);
+    TypedBytes length = ask_bytes_as_bits(msg::kAskPrimeBytes);
     int32_t rounds = dlg::round_to_int32(ask_number(msg::kAskPrimeRounds, "5"));
-    if (!size_ok(bits, kPrimeBits)) return false;
+    if (!size_ok(length.typed, length.bits, kPrimeBits)) return false;
     take_start_time();
-    return !library_failed(vorn::generate_prime(bits, rounds, kRegResult), "Prime generation");
+    return !library_failed(vorn::generate_prime(length.bits, rounds, kRegResult), "Prime generation");
 }
 
 bool generate_random() {
-    int32_t bits = ask_bytes_as_bits(msg::kAskRandomBytes);
-    if (!size_ok(bits, kRandomBits)) return false;
+    TypedBytes length = ask_bytes_as_bits(msg::kAskRandomBytes);
+    if (!size_ok(length.typed, length.bits, kRandomBits)) return false;
     take_start_time();
-    return !library_failed(vorn::generate_random(bits, kRegResult), "Random number generation");
+    return !library_failed(vorn::generate_random(length.bits, kRegResult), "Random number generation");
 }
 
 // The generators take the length in bytes as typed; it is not turned into bits.
 bool generate_rsa_random() {
-    int32_t length = dlg::round_to_int32(ask_number(msg::kAskRandomBytes, "100"));
-    int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "128"));
-    if (!size_ok(length, kGeneratorBytes) || !size_ok(bits, kRsaBits)) return false;
+    double typed_length = ask_number(msg::kAskRandomBytes, "100");
+    double typed_bits = ask_number(msg::kAskRsaBits, "128");
+    int32_t length = dlg::round_to_int32(typed_length), bits = dlg::round_to_int32(typed_bits);
+    if (!size_ok(typed_length, length, kGeneratorBytes) || !size_ok(typed_bits, bits, kRsaBits))
+        return false;
     dlg::set_text(kResultField, msg::kInitRsa);
     if (library_failed(vorn::generate_rsa_keys(bits, 3, kRegKeyE, kRegKeyD, kRegKeyN),
                        "RSA generator set-up") ||
@@ -118,9 +145,11 @@ bool generate_rsa_random() {
 }
 
 bool generate_bbs_random() {
-    int32_t length = dlg::round_to_int32(ask_number(msg::kAskRandomBytes, "100"));
-    int32_t bits = dlg::round_to_int32(ask_number(msg::kAskBbsBits, "128"));
-    if (!size_ok(length, kGeneratorBytes) || !size_ok(bits, kBbsBits)) return false;
+    double typed_length = ask_number(msg::kAskRandomBytes, "100");
+    double typed_bits = ask_number(msg::kAskBbsBits, "128");
+    int32_t length = dlg::round_to_int32(typed_length), bits = dlg::round_to_int32(typed_bits);
+    if (!size_ok(typed_length, length, kGeneratorBytes) || !size_ok(typed_bits, bits, kBbsBits))
+        return false;
     dlg::set_text(kResultField, msg::kInitBbs);
     if (library_failed(vorn::init_bbs(bits, 4, kRegBbsModulus, kRegBbsState), "BBS generator set-up"))
         return false;
@@ -132,16 +161,18 @@ bool generate_bbs_random() {
 
 // Writes nothing to register 9: the ending shows the previous result again.
 bool generate_rsa_public_key() {
-    int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "256"));
+    double typed = ask_number(msg::kAskRsaBits, "256");
+    int32_t bits = dlg::round_to_int32(typed);
     take_start_time();
-    return size_ok(bits, kRsaBits) && generate_and_show_rsa_key(bits);
+    return size_ok(typed, bits, kRsaBits) && generate_and_show_rsa_key(bits);
 }
 
 bool rsa_encrypt_decrypt() {
     if (g_saved_key.n.empty()) {
-        int32_t bits = dlg::round_to_int32(ask_number(msg::kAskRsaBits, "256"));
+        double typed = ask_number(msg::kAskRsaBits, "256");
+        int32_t bits = dlg::round_to_int32(typed);
         take_start_time();
-        if (!size_ok(bits, kRsaBits) || !generate_and_show_rsa_key(bits)) return false;
+        if (!size_ok(typed, bits, kRsaBits) || !generate_and_show_rsa_key(bits)) return false;
     } else {
         vorn::putreg(g_saved_key.e, kRegKeyE);
         vorn::putreg(g_saved_key.d, kRegKeyD);
@@ -176,7 +207,7 @@ bool rsa_encrypt_decrypt() {
 bool aes_encrypt_decrypt() {
     std::string plaintext = dlg::input_box(msg::kAskPlaintext, "", "");
     dlg::set_text(kFieldA, showable(plaintext));
-    passphrase_to_key(dlg::input_box(msg::kAskEncryptPassphrase, "", ""));
+    passphrase_to_key(dlg::hidden_input_box(msg::kAskEncryptPassphrase, "", ""));
     vorn::putreg(plaintext, kRegPlaintext);
     vorn::putreg("", kRegIv);  // empty IV: the library draws a fresh one
     int32_t status = vorn::encrypt_aes_cbc(kRegPlaintext, kRegAesKey, kRegIv, kRegCiphertext);
@@ -187,7 +218,7 @@ bool aes_encrypt_decrypt() {
     if (library_failed(status, "AES encryption")) return false;
     dlg::set_text(kFieldB, showable(vorn::getreg(kRegCiphertext)));
 
-    passphrase_to_key(dlg::input_box(msg::kAskDecryptPassphrase, "", ""));
+    passphrase_to_key(dlg::hidden_input_box(msg::kAskDecryptPassphrase, "", ""));
     status = vorn::decrypt_aes_cbc(kRegCiphertext, kRegAesKey, kRegDecrypted);
     if (status == VN_STATUS_KEYSIZE || status == VN_STATUS_BLOCKS) {
         dlg::message_box(status == VN_STATUS_KEYSIZE ? msg::kAesKeySize : msg::kAesBlockLength);

@@ -17,8 +17,9 @@ constexpr std::string_view kDigitsAfter = " decimal digits)";
 // Said in the result field when it could not take the whole result.
 constexpr std::string_view kTooManyDigitsBefore = "The result has";
 constexpr std::string_view kTooManyDigitsAfter = " decimal digits, too many for this field to show.";
-constexpr std::string_view kNotDecimalBefore = "Parameter '";
-constexpr std::string_view kNotDecimalAfter = "' is not a decimal number";
+// A parameter that is not a whole number >= 0 in decimal digits.
+constexpr std::string_view kAcceptedNumber =
+    "Enter a whole number >= 0 in the digits 0 to 9 only, without sign, point, separators or exponent.";
 
 // Arithmetic.
 constexpr std::string_view kNegative = "a < b. Result will be negative (sign not shown)...";

@@ -60,7 +60,12 @@ enum Register : int32_t {
 };
 
 // How a calculation ends.
-enum class Ending { Result, Verdict, Silent };
+enum class Ending {
+    Result,   // the number in register 9, with its digit count
+    Verdict,  // the verdict the operation wrote into the result field
+    Fields,   // the outputs are in fields a, b and c; the result field stays empty
+    Failed,   // a message said what went wrong; nothing to show
+};
 
 // Which parameters an operation reads as decimal numbers.
 enum Uses : uint8_t { kUsesNone = 0, kUsesA = 1, kUsesB = 2, kUsesC = 4 };
@@ -77,8 +82,7 @@ constexpr FieldLook kShown{true, ""};
 constexpr FieldLook labelled(std::string_view text) { return {true, text}; }
 
 // One operation of the catalogue: everything the program knows about it. The handler
-// returns true to end with the row's ending and false to end silently (a message was shown,
-// or the operation has nothing to show).
+// returns true to end with the row's ending and false when it failed (after a message).
 struct Operation {
     std::string_view label;            // its entry in the operation list
     uint8_t uses;                      // Uses bits: fields that must hold decimal numbers
@@ -117,7 +121,8 @@ void take_start_time();
 void end_with(Ending ending);
 void result_ending();
 void verdict_ending();
-void silent_ending();
+void fields_ending();
+void failed_ending();
 
 // Shows a message box for a library call that did not return VN_OK (a failure, or a positive
 // status the caller has not handled) and returns true; returns false for VN_OK.
@@ -130,8 +135,10 @@ std::string showable(std::string_view bytes);
 // Lowercase hexadecimal of bytes, first byte first.
 std::string to_hex(std::string_view bytes);
 
-// True for decimal digits with optional white space around them.
-bool is_decimal_text(std::string_view text);
+// Empty when text is a whole number >= 0 in decimal digits, with optional white space
+// around it; otherwise a message that names the field and says what is wrong and what is
+// accepted.
+std::string decimal_problem(std::string_view text, char field_name);
 
 // ---- Operations of positions 12 to 19 ------------------------------------------------
 bool generate_prime();

@@ -1,36 +1,19 @@
 // The console backend: the main dialog lives as a list of controls in memory, commands come
 // from standard input one a line, and every change the program makes is printed. The
 // protocol is described for users in docs/console.md.
-#include "../backend.h"
+#include "console.h"
 
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 #include <thread>
 
 namespace dlg::backend {
 
-namespace {
-
-struct ConsoleControl {
-    int id = 0;
-    Kind kind = Kind::Label;
-    std::string text;
-    bool visible = true;
-    std::vector<std::string> entries;   // list boxes
-    int selected = -1;
-};
+namespace console {
 
 std::vector<ConsoleControl> controls;
 
-ConsoleControl *find(int id) {
-    for (auto &control : controls)
-        if (control.id == id) return &control;
-    return nullptr;
-}
-
-// Every line goes out at once: a script driving us waits for it.
 void print_line(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -40,6 +23,20 @@ void print_line(std::string_view line) {
 void complain(const std::string &message) {
     std::fprintf(stderr, "console: %s\n", message.c_str());
     std::fflush(stderr);
+}
+
+}  // namespace console
+
+namespace {
+
+using namespace console;
+
+bool greeted = false;
+
+ConsoleControl *find(int id) {
+    for (auto &control : controls)
+        if (control.id == id) return &control;
+    return nullptr;
 }
 
 // Lines end with CR LF or with LF alone.
@@ -119,10 +116,61 @@ std::string_view skip_blanks(std::string_view text) {
     return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
+// ASCII letters in lower case; other bytes (UTF-8 included) as they are.
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string without_blanks(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        if (c != ' ' && c != '\t') out += c;
+    return out;
+}
+
+// The entry a person means: the exact text first; else the one entry equal to it in any
+// case and without blanks at its ends; else the one equal to it with no blanks at all
+// ("a+b" for "a + b"). -1 when there is none, or more than one at the first tier that finds
+// any.
+int find_entry(const ConsoleControl &list, std::string_view wanted) {
+    for (size_t i = 0; i < list.entries.size(); ++i)
+        if (list.entries[i] == wanted) return static_cast<int>(i);
+    std::string_view trimmed = skip_blanks(wanted);
+    trimmed = trimmed.substr(0, trimmed.find_last_not_of(" \t") + 1);
+    using Key = std::string (*)(std::string_view);
+    const Key looser[] = {
+        [](std::string_view t) { return lower(t); },
+        [](std::string_view t) { return lower(without_blanks(t)); },
+    };
+    for (auto key : looser) {
+        int found = -1, count = 0;
+        for (size_t i = 0; i < list.entries.size(); ++i) {
+            std::string_view entry = list.entries[i];
+            entry = skip_blanks(entry);
+            entry = entry.substr(0, entry.find_last_not_of(" \t") + 1);
+            if (key(entry) == key(trimmed)) {
+                found = static_cast<int>(i);
+                ++count;
+            }
+        }
+        if (count == 1) return found;
+        if (count > 1) return -1;
+    }
+    return -1;
+}
+
 void run_command(std::string_view line) {
-    auto [command_word, rest] = split_word(skip_blanks(line));
+    auto [typed_word, rest] = split_word(skip_blanks(line));
     rest = skip_blanks(rest);   // blanks before the id; the text after it is kept as typed
-    if (command_word.empty() || command_word[0] == '#') return;  // blank lines and comments
+    if (typed_word.empty() || typed_word[0] == '#') return;  // blank lines and comments
+    const std::string command_word = lower(typed_word);
+    if (command_word == "help" || command_word == "?") {
+        print_help();
+        return;
+    }
     if (command_word == "close") {
         close_requested();
         return;
@@ -147,29 +195,21 @@ void run_command(std::string_view line) {
         if (!control) return;
         if (control->kind != Kind::ListBox) return complain("control " + std::string(id_word) + " is not a list");
         if (!control->visible) return complain("list " + std::string(id_word) + " is hidden");
-        for (size_t i = 0; i < control->entries.size(); ++i) {
-            if (control->entries[i] == argument) {
-                control->selected = static_cast<int>(i);
-                command(control->id, kSelChange);
-                return;
-            }
+        if (int entry = find_entry(*control, argument); entry >= 0) {
+            control->selected = entry;
+            command(control->id, kSelChange);
+            return;
         }
-        complain("no entry '" + std::string(argument) + "' in list " + std::string(id_word));
+        complain("no entry '" + std::string(argument) + "' in list " + std::string(id_word) + "; its entries:");
+        for (const std::string &entry : control->entries) complain("  " + entry);
     } else if (command_word == "set") {
         ConsoleControl *control = control_named(id_word);
         if (!control) return;
         if (control->kind == Kind::ListBox) return complain("control " + std::string(id_word) + " is a list: use select");
         control->text = std::string(shown_text(argument));  // the user's own typing is not echoed
     } else {
-        complain("unknown command '" + std::string(command_word) + "'");
+        complain("unknown command '" + std::string(typed_word) + "' (help lists the commands)");
     }
-}
-
-// False at the end of input. A CR before the LF (a script written on Windows) is dropped.
-bool read_line(std::string &line) {
-    if (!std::getline(std::cin, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
 }
 
 // ---- The backend table ---------------------------------------------------------------
@@ -181,13 +221,21 @@ void open(const Dialog &dialog) {
         control.id = c.id;
         control.kind = c.kind;
         if (c.kind != Kind::ListBox) control.text = shown_text(c.text);
+        control.x = c.x;
+        control.y = c.y;
+        control.w = c.w;
+        control.h = c.h;
         controls.push_back(control);
     }
+    greeted = false;
 }
 
 void wait_for_event() {
+    // After the program's own set-up, so the greeting stands right above the first prompt.
+    if (!greeted && at_terminal()) print_greeting();
+    greeted = true;
     std::string line;
-    if (!read_line(line)) {
+    if (!read_command(line)) {
         close_requested();
         return;
     }
@@ -234,10 +282,10 @@ std::string one_line(std::string_view text) {
     return line;
 }
 
-std::string input_box(std::string_view prompt, std::string_view, std::string_view default_text) {
+std::string input_box(std::string_view prompt, std::string_view, std::string_view default_text, bool hidden) {
     print_line("? " + one_line(prompt) + " [" + one_line(default_text) + "]");
     std::string answer;
-    if (!read_line(answer)) return {};   // end of input cancels
+    if (!read_answer(answer, hidden)) return {};   // end of input cancels
     if (answer.empty()) return std::string(default_text);
     if (answer == "<cancel>") return {};
     return std::string(shown_text(answer));

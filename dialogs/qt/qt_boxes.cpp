@@ -40,7 +40,8 @@ int run_box(QDialog &box, std::string_view text) {
     return result;
 }
 
-std::string show_input_box(std::string_view prompt, std::string_view caption, std::string_view default_text) {
+std::string show_input_box(std::string_view prompt, std::string_view caption, std::string_view default_text,
+                           bool hidden) {
     if (!ui.main_window) choose_dialog_font();
     QDialog box(nullptr);
     box.setFont(ui.dialog_font);
@@ -63,6 +64,7 @@ std::string show_input_box(std::string_view prompt, std::string_view caption, st
     // same in both backends.
     auto *edit = new QLineEdit(&box);
     edit->setGeometry(dialog_rect(2, 82, 146, 12));
+    if (hidden) edit->setEchoMode(QLineEdit::Password);
     edit->setText(to_qt(default_text));
     edit->selectAll();
     QObject::connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
@@ -76,8 +78,8 @@ std::string show_input_box(std::string_view prompt, std::string_view caption, st
 
 }  // namespace
 
-std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text) {
-    return on_gui([=] { return show_input_box(prompt, caption, default_text); });
+std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text, bool hidden) {
+    return on_gui([=] { return show_input_box(prompt, caption, default_text, hidden); });
 }
 
 void message_box(std::string_view text, std::string_view caption) {

@@ -107,7 +107,7 @@ void set_multi_edit(QtControl &c, std::string_view text);
 QString whole_text(QPlainTextEdit *edit);
 
 // ---- qt_boxes.cpp
-std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text);
+std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text, bool hidden);
 void message_box(std::string_view text, std::string_view caption);
 
 }  // namespace dlg::backend::qt_window
