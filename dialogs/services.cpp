@@ -161,7 +161,11 @@ void pause_ms(int milliseconds) {
     }
     double scaled = milliseconds * scale;
     if (scaled <= 0) return;
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(scaled));
+    // In short steps, so that a stop of the user does not wait for the whole pause.
+    using namespace std::chrono;
+    auto end = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double, std::milli>(scaled));
+    for (auto at = steady_clock::now(); at < end && !stop_requested(); at = steady_clock::now())
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(end - at, std::chrono::milliseconds(20)));
 }
 
 // ---- Pseudo-random integers ------------------------------------------------------------

@@ -50,6 +50,8 @@ size_t utf8_length(std::string_view s, size_t i) {
 
 bool library_failed(int32_t status, std::string_view what) {
     if (status == VN_OK) return false;
+    // A call the user stopped is no failure to report: the calculation ends as stopped.
+    if (dlg::stop_requested()) return true;
     int32_t code = vorn::global_error();
     std::string text = "the library reported error " + std::to_string(code);
     for (const ErrorText &e : kErrorTexts)

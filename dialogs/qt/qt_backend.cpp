@@ -100,6 +100,15 @@ struct QtControl {
 
 class MainDialog;
 MainDialog *main_window = nullptr;
+
+// Ends the process without waiting for the handler, which may be deep in a computation:
+// the work is told to stop, and quick_exit runs what the program registered for this
+// (removing a half-written file).
+[[noreturn]] void quit_at_once() {
+    request_stop();
+    std::fflush(nullptr);
+    std::quick_exit(0);
+}
 bool shown_once = false;
 std::map<int, QtControl> controls;
 bool setting_text = false;       // our own changes do not count as the user's typing
@@ -111,6 +120,17 @@ bool override_on = false;
 unsigned worker_generation = 0;
 QFont dialog_font;
 int base_x = 6, base_y = 13;
+
+// Long work of the running handler (begin_work to end_work).
+struct Work {
+    bool on = false;
+    int stop_button = 0;
+    QString button_caption;    // the stop button's own caption, shown again at the end
+    int progress_control = 0;  // 0: after the window's caption
+    QString window_caption;
+    QTimer *timer = nullptr;
+};
+Work work;
 
 // At most one override cursor: the wait cursor while the program asks for it or a handler
 // has run for a moment, except over an open input or message box.
@@ -153,6 +173,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override {
         int key = event->key();
+        // Esc stops the work of a running handler; idle, it does nothing.
+        if (key == Qt::Key_Escape && handler_busy) request_stop();
         if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
             event->accept();
             return;
@@ -163,10 +185,7 @@ protected:
     void closeEvent(QCloseEvent *event) override {
         // A handler may be deep in a computation of minutes that nothing can interrupt:
         // closing then ends the process at once.
-        if (handler_busy) {
-            std::fflush(nullptr);
-            std::_Exit(0);
-        }
+        if (handler_busy) quit_at_once();
         close_requested();
         hide();
         event->accept();
@@ -182,6 +201,13 @@ protected:
         return QDialog::eventFilter(watched, event);
     }
 };
+
+// A click on a button while a handler runs: the stop button stops it, the exit button stops
+// it and ends the program; any other is dropped.
+void busy_click(int id) {
+    if (id == exit_button()) quit_at_once();
+    if (id == stop_button() && work.on) request_stop();
+}
 
 Qt::Alignment label_alignment(uint32_t style) {
     Qt::Alignment horizontal = (style & kCenter) ? Qt::AlignHCenter : (style & kRight) ? Qt::AlignRight : Qt::AlignLeft;
@@ -414,7 +440,9 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         auto *button = new QPushButton(text, main_window);
         button->setAutoDefault(false);
         button->setDefault(false);
-        QObject::connect(button, &QPushButton::clicked, [id] { start_handler(id, kClicked); });
+        QObject::connect(button, &QPushButton::clicked, [id] {
+            if (!start_handler(id, kClicked)) busy_click(id);
+        });
         return button;
     }
     case Kind::GroupBox: {
@@ -700,11 +728,69 @@ void pump_step() {
     if (!handled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// ---- Long work ----------------------------------------------------------------------------
+
+void show_progress() {
+    ProgressText progress = work_progress();
+    if (!work.on || !progress || !main_window) return;
+    std::string text = progress();
+    if (work.progress_control == 0) {
+        main_window->setWindowTitle(text.empty() ? work.window_caption : work.window_caption + " - " + to_qt(text));
+    } else if (!text.empty()) {
+        write_text(work.progress_control, text);
+    }
+}
+
+void begin_work(int stop_button, std::string_view stop_caption, int progress_control) {
+    on_gui([=] {
+        if (!main_window || work.on) return;
+        work.on = true;
+        work.stop_button = stop_button;
+        work.progress_control = progress_control;
+        work.window_caption = main_window->windowTitle();
+        if (QtControl *c = find(stop_button); c && c->kind == Kind::Button) {
+            auto *button = static_cast<QPushButton *>(c->widget);
+            work.button_caption = button->text();
+            button->setText(to_qt(stop_caption));
+        }
+        // First after 0.3 s, so quick work shows nothing; then five times a second.
+        work.timer = new QTimer(main_window);
+        QObject::connect(work.timer, &QTimer::timeout, [] {
+            work.timer->setInterval(200);
+            show_progress();
+        });
+        work.timer->start(300);
+    });
+}
+
+void end_work() {
+    on_gui([] {
+        if (!work.on) return;
+        work.on = false;
+        delete work.timer;
+        work.timer = nullptr;
+        if (!main_window) return;
+        if (QtControl *c = find(work.stop_button); c && c->kind == Kind::Button)
+            static_cast<QPushButton *>(c->widget)->setText(work.button_caption);
+        main_window->setWindowTitle(work.window_caption);
+    });
+}
+
+void set_read_only(int id, bool read_only) {
+    on_gui([id, read_only] {
+        QtControl *c = find(id);
+        if (!c) return;
+        if (c->kind == Kind::Edit) static_cast<QLineEdit *>(c->widget)->setReadOnly(read_only);
+        if (c->kind == Kind::MultiEdit) static_cast<QPlainTextEdit *>(c->widget)->setReadOnly(read_only);
+    });
+}
+
 }  // namespace
 
 const Ops qt_ops = {
     "qt", open, wait_for_event, destroy, get_text, set_text, set_visible, add_list_entry,
     selected_entry, caret_to_end, use_system_font, set_wait_cursor, input_box, message_box, pump_step,
+    begin_work, end_work, set_read_only,
 };
 
 namespace {
