@@ -97,6 +97,7 @@ int show_modal(const Dialog &dialog, const Handler &handler) { return show_modal
 int show_modal(const Dialog &dialog, const Handler &handler, const std::function<void()> &prepare) {
     state.ended = false;
     state.running = false;
+    state.stop = false;
     state.result = 0;
     state.open = true;
     state.handler = handler;

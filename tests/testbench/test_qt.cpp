@@ -50,14 +50,20 @@ protected:
     }
 };
 
-TEST_F(TestbenchQt, ButtonsPressedDuringABatteryDoNothing) {
-    std::string log;
-    bool clicked_during_battery = false;
+std::string button_text(int id) {
+    auto *button = qobject_cast<QAbstractButton *>(dlg::qt_testing::control(id));
+    return button ? button->text().toStdString() : "";
+}
+
+// While a battery of an hour runs, the other buttons do nothing and the battery's own button
+// reads "Stop battery": a click on it ends the run after the test in progress, and the
+// summary is logged with the counts so far. The progress stands in the window's caption.
+TEST_F(TestbenchQt, TheBatteryButtonStopsARunningBattery) {
+    std::string log, caption_during, button_during;
     bool wait_cursor_during_battery = false;
     bool arrow_after_battery = false;
-    dlg::qt_testing::queue_input_answer("0");
-    // Should a nested action start after all, its boxes are cancelled rather than left
-    // waiting for a user; it would then log its lines.
+    dlg::qt_testing::queue_input_answer("60");
+    // A second input box would mean that a click started another action.
     dlg::qt_testing::inspect_input_boxes([](QDialog *box) {
         if (dlg::qt_testing::input_box_prompts().size() > 1) box->reject();
     });
@@ -66,31 +72,38 @@ TEST_F(TestbenchQt, ButtonsPressedDuringABatteryDoNothing) {
         show_banner();
         QTimer::singleShot(0, [&] {
             QObject::connect(&during, &QTimer::timeout, [&] {
+                caption_during = dlg::qt_testing::main_dialog()->windowTitle().toStdString();
+                if (caption_during.find("errors") == std::string::npos) return;   // no progress yet
                 const QCursor *cursor = QGuiApplication::overrideCursor();
-                if (clicked_during_battery || !cursor || cursor->shape() != Qt::WaitCursor) return;
-                wait_cursor_during_battery = true;
+                wait_cursor_during_battery = cursor && cursor->shape() == Qt::WaitCursor;
+                button_during = button_text(testbench::kBatteryButton);
                 for (int id : {testbench::kBbsButton, testbench::kRsaButton, testbench::kBatteryButton})
                     click(id);
-                clicked_during_battery = log_text().find("GlobalError") == std::string::npos;
+                during.stop();
             });
-            during.start(1);
+            during.start(10);
             click(testbench::kBatteryButton);
             dlg::qt_testing::wait_until_idle();
             during.stop();
             log = log_text();
             arrow_after_battery = QGuiApplication::overrideCursor() == nullptr;
+            EXPECT_EQ(button_text(testbench::kBatteryButton), "Run battery of tests");
+            EXPECT_EQ(dlg::qt_testing::main_dialog()->windowTitle().toStdString(), "VORN - Testbench V1.01");
             dlg::end_dialog(0);
         });
     });
-    EXPECT_TRUE(clicked_during_battery);
+    EXPECT_EQ(button_during, "Stop battery");
+    EXPECT_NE(caption_during.find("VORN - Testbench V1.01 - pass "), std::string::npos) << caption_during;
     EXPECT_TRUE(wait_cursor_during_battery);
     EXPECT_TRUE(arrow_after_battery);
     auto prompts = dlg::qt_testing::input_box_prompts();
     ASSERT_EQ(prompts.size(), 1u);
-    EXPECT_EQ(prompts[0], "For how long do you want to perform tests (in minutes):");
     EXPECT_EQ(count(log, "Tests started..."), 1u) << log;
-    EXPECT_EQ(count(log, " 32 tests done,  0 errors"), 1u) << log;
+    EXPECT_EQ(count(log, "tests done,  0 errors, stopped by the user"), 1u) << log;
+    EXPECT_EQ(count(log, "GlobalError: 0"), 1u) << log;
     EXPECT_EQ(count(log, "modulus bitlenght"), 0u) << log;
+    // Progress never reaches the log.
+    EXPECT_EQ(count(log, "pass "), 0u) << log;
 }
 
 TEST_F(TestbenchQt, OnlyTheThreeButtonsHaveActions) {
