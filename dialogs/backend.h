@@ -38,6 +38,9 @@ bool qt_prepare(void (*cannot_start)() = nullptr);
 #endif
 
 void select(const Ops *ops);
+// Selects the backend at start (display.cpp): the console when asked for or when no display
+// can be used, the windows otherwise.
+void choose_backend(bool console, int argc, char **argv, const std::string &name);
 const Ops &current();
 
 // Called by the backends when the user acts on the main dialog.

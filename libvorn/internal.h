@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "vorn.h"
+#include "work.h"
 
 namespace vn {
 
@@ -87,6 +88,8 @@ R guarded(R on_failure, Body &&body) noexcept {
         code = VN_E_TOOBIG;
     } catch (const std::length_error &) {
         code = VN_E_TOOBIG;
+    } catch (const Cancelled &) {
+        code = VN_E_CANCELLED;
     } catch (...) {
         code = VN_E_INTERNAL;
     }

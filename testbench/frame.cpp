@@ -5,8 +5,6 @@
 #include <vorn.hpp>
 #include <vorn_version.h>
 
-#include "stop_abi.h"
-
 #include <array>
 #include <atomic>
 #include <cstdlib>

@@ -41,6 +41,13 @@ inline int32_t readprimes(int32_t n) { return VN_READPRIMES(&n); }
 inline int32_t version() { return VN_VERSION(); }
 inline int32_t global_error() { return VN_GETGLOBALERROR(); }
 
+// Stopping long work from another thread and reading its progress.
+inline int32_t work_token() { return VN_WORKTOKEN(); }
+inline int32_t stop_work(int32_t token) { return VN_STOPWORK(&token); }
+inline int32_t work_progress(int32_t token, int32_t &stage, int32_t &permille) {
+    return VN_WORKPROGRESS(&token, &stage, &permille);
+}
+
 inline int32_t add(Reg a, Reg b, Reg d) { return VN_ADD(&a, &b, &d); }
 inline int32_t sub(Reg a, Reg b, Reg d) { return VN_SUB(&a, &b, &d); }
 inline int32_t mul(Reg a, Reg b, Reg d) { return VN_MUL(&a, &b, &d); }

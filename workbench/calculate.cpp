@@ -7,7 +7,6 @@
 #include <string>
 
 #include "messages.hpp"
-#include "stop_abi.h"
 #include "workbench.hpp"
 
 namespace wb {

@@ -150,6 +150,30 @@ typedef struct VN_STRING {
 #define VN_E_NOMEMORY 14   /* memory could not be had */
 #define VN_E_CRYPTO 15     /* the crypto or random-number provider failed */
 #define VN_E_INTERNAL 16   /* an unexpected internal failure (none is known) */
+#define VN_E_CANCELLED 17  /* the call was stopped through VN_STOPWORK */
+
+/* ---- Stopping long work and reading its progress --------------------------------------
+ * Each thread that calls the library has a work token. Another thread may stop the call in
+ * progress in that thread (VN_STOPWORK) and read how far it is (VN_WORKPROGRESS); neither
+ * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too) with
+ * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. The long
+ * calls check for a stop often enough that a stop takes effect within 0.5 s for operands up
+ * to 10^7 decimal digits and within 2 s at VN_MAX_BITS: powers between squarings, text
+ * conversions between the levels of their divide and conquer, prime searches and key
+ * generation between candidates, the bit generators between chunks of output, the exact
+ * proof between its steps. What bounds the delay is the largest single GMP step a call makes
+ * (one multiplication or division of the operands' size). Calls that return quickly (small
+ * arithmetic, register transfers, comparisons) do not check. */
+
+/* Stages reported by VN_WORKPROGRESS */
+#define VN_STAGE_IDLE 0       /* no call in progress */
+#define VN_STAGE_WORKING 1    /* a call without a finer report */
+#define VN_STAGE_POWER 2      /* a power: permille of the exponent's bits done */
+#define VN_STAGE_CONVERT 3    /* a text conversion */
+#define VN_STAGE_SEARCH 4     /* a prime search (random primes, keys, BBS set-up) */
+#define VN_STAGE_PROOF 5      /* an exact primality proof */
+#define VN_STAGE_GENERATE 6   /* a bit generator: permille of the bytes */
+#define VN_STAGE_CIPHER 7     /* AES, SHA-256, RSA */
 
 /* ---- Registers and value transfer ----------------------------------------------------- */
 
@@ -206,6 +230,21 @@ VN_API int32_t VN_GETGLOBALERROR(void);
 
 /* Sets the calling thread's global error back to VN_E_NONE. */
 VN_API void VN_CLEARGLOBALERROR(void);
+
+/* The calling thread's work token (> 0), the same for the life of the thread. Calling it
+ * also clears a stop requested for this thread, so a thread calls it at the start of each
+ * piece of work that may be stopped. Never fails. */
+VN_API int32_t VN_WORKTOKEN(void);
+/* From any thread: stops the call in progress in the thread that owns *token, and every
+ * later call of that thread that checks for a stop, until that thread calls VN_WORKTOKEN
+ * again. A stopped call returns VN_FAIL (truth functions too) with VN_E_CANCELLED, leaves
+ * every register as it was and frees what it allocated. Returns VN_OK, or VN_FAIL
+ * (VN_E_ARGUMENT) for a token of no living thread. Takes no lock, never waits. */
+VN_API int32_t VN_STOPWORK(int32_t *token);
+/* From any thread: the stage of the call in progress in the token's thread and how far it is
+ * in thousandths (-1 where the size of the work is not known). Returns VN_OK or VN_FAIL
+ * (VN_E_ARGUMENT). Takes no lock, never waits. */
+VN_API int32_t VN_WORKPROGRESS(int32_t *token, int32_t *stage, int32_t *permille);
 
 /* ---- Arithmetic -----------------------------------------------------------------------
  * Results are written in number form. Every function returns VN_OK or VN_FAIL; an operand

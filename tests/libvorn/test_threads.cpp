@@ -111,3 +111,37 @@ TEST(Threads, ConcurrentCallsGiveTheResultsOfCallsMadeAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Work tokens: one per living thread, the same on every call, refused once the thread ended;
+// a stop and the progress reach only the token's thread.
+TEST(Threads, WorkTokensNameLivingThreadsOnly) {
+    int32_t mine = vorn::work_token();
+    ASSERT_GT(mine, 0);
+    EXPECT_EQ(vorn::work_token(), mine);
+    int32_t theirs = 0, theirs_again = 0;
+    std::thread([&] {
+        theirs = vorn::work_token();
+        theirs_again = vorn::work_token();
+    }).join();
+    EXPECT_GT(theirs, 0);
+    EXPECT_EQ(theirs, theirs_again);
+    EXPECT_NE(theirs, mine);
+    // The thread is gone: its token names nothing any more.
+    EXPECT_EQ(vorn::stop_work(theirs), VN_FAIL);
+    EXPECT_EQ(vorn::global_error(), VN_E_ARGUMENT);
+    int32_t stage = -5, permille = -5;
+    EXPECT_EQ(vorn::work_progress(theirs, stage, permille), VN_FAIL);
+    EXPECT_EQ(vorn::work_progress(0, stage, permille), VN_FAIL);
+    EXPECT_EQ(VN_WORKPROGRESS(&mine, nullptr, &permille), VN_FAIL);
+    EXPECT_EQ(vorn::work_progress(mine, stage, permille), VN_OK);
+    EXPECT_EQ(stage, VN_STAGE_IDLE);
+    // A stop of this thread is cleared by its next VN_WORKTOKEN; quick calls do not see it.
+    EXPECT_EQ(vorn::stop_work(mine), VN_OK);
+    vorn::putreg("\x07", 1);
+    EXPECT_EQ(vorn::add(1, 1, 2), VN_OK);
+    EXPECT_EQ(vorn::work_token(), mine);
+}
+
+}  // namespace
