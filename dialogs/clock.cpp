@@ -38,9 +38,10 @@ void pause_ms(int milliseconds) {
     if (scaled <= 0) return;
     // In short steps, so that a stop of the user does not wait for the whole pause.
     using namespace std::chrono;
-    auto end = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double, std::milli>(scaled));
-    for (auto at = steady_clock::now(); at < end && !stop_requested(); at = steady_clock::now())
-        std::this_thread::sleep_for(std::min<steady_clock::duration>(end - at, std::chrono::milliseconds(20)));
+    using Clock = steady_clock;
+    auto end = Clock::now() + duration_cast<Clock::duration>(duration<double, std::milli>(scaled));
+    for (auto at = Clock::now(); at < end && !stop_requested(); at = Clock::now())
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - at, std::chrono::milliseconds(20)));
 }
 
 }  // namespace dlg

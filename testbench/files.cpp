@@ -68,9 +68,10 @@ std::string cannot(const char *what, const char *name, int error) {
 
 // The earlier file may be replaced when it is missing, a regular file or a symbolic link
 // (the link itself is replaced, never its target). A directory, pipe, device or socket is
-// not ours: it is left alone. Keeps the earlier file's permissions for the new one.
+// not ours: it is left alone. mode: the earlier file's permissions, for the new one, or 0
+// when there is no earlier regular file (the new one then gets 0666 less the umask).
 bool replaceable(const char *name, std::string &reason, mode_t &mode) {
-    mode = 0666;   // less the umask, as for any new file
+    mode = 0;
     struct stat info {};
     if (lstat(name, &info) != 0) {
         if (errno == ENOENT) return true;
@@ -113,10 +114,10 @@ bool create_temp(NewFile &file, mode_t mode, std::string &reason) {
         file.temp_name = std::string(".") + file.name + suffix;
         if (file.temp_name.size() >= sizeof temp_in_use) break;
         std::memcpy(temp_in_use, file.temp_name.c_str(), file.temp_name.size() + 1);
-        file.fd = open(file.temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        file.fd = open(file.temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (file.fd >= 0) {
             // open() applies the umask; an earlier file's own permissions are kept exactly.
-            if (mode != 0666) fchmod(file.fd, mode);
+            if (mode != 0) fchmod(file.fd, mode);
             return true;
         }
         temp_in_use[0] = '\0';
@@ -243,10 +244,11 @@ void run_generator(int button, const Generator &generator, int32_t chunks,
                    const std::function<std::string()> &set_up) {
     const char *name = generator.file_name;
     std::string reason;
-    mode_t mode = 0666;
+    mode_t mode = 0;
     if (!replaceable(name, reason, mode)) return log_left_as_it_was(reason, name);
     if (dlg::stop_requested()) return log_left_as_it_was(kStoppedLine, name);   // at a prompt
-    if (chunks <= 0) return log_left_as_it_was("No data to generate (" + std::to_string(chunks) + " kbytes)", name);
+    if (chunks <= 0)
+        return log_left_as_it_was("No data to generate (" + std::to_string(chunks) + " kbytes)", name);
 
     progress.name = name;
     progress.written = 0;
