@@ -116,7 +116,7 @@ void set_read_only(int id, bool read_only);
 // stops it and ends the program; any other is dropped.
 void busy_click(int id);
 // Ends the process without waiting for the handler, which may be deep in a computation:
-// the work is told to stop, and quick_exit runs what the program registered for this
+// that stops its work too; quick_exit runs what the program registered for the case
 // (removing a half-written file).
 [[noreturn]] void quit_at_once();
 

@@ -96,7 +96,6 @@ void busy_click(int id) {
 }
 
 void quit_at_once() {
-    request_stop();
     std::fflush(nullptr);
     std::quick_exit(0);
 }

@@ -16,8 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -154,6 +160,51 @@ TEST_F(TestbenchQt, ClosingDuringABatteryEndsTheProgram) {
         });
         std::exit(3);
     }, testing::ExitedWithCode(0), "");
+}
+
+// Closing the window while a file is written ends the program at once; the half-written
+// temporary file goes with it and the earlier file keeps its bytes.
+TEST_F(TestbenchQt, ClosingDuringAFileRunLeavesTheEarlierFile) {
+    // The death test's child runs this test again from the start: it takes the parent's
+    // folder from the environment.
+    std::string folder;
+    if (const char *given = std::getenv("TESTBENCH_QT_FOLDER")) {
+        folder = given;
+    } else {
+        char folder_template[] = "/tmp/testbench_qt_XXXXXX";
+        ASSERT_NE(mkdtemp(folder_template), nullptr);
+        folder = folder_template;
+        setenv("TESTBENCH_QT_FOLDER", folder.c_str(), 1);
+    }
+    std::string earlier = folder + "/BBS.txt";
+    std::FILE *f = std::fopen(earlier.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("earlier data", f);
+    std::fclose(f);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT({
+        if (chdir(folder.c_str()) != 0) std::exit(4);
+        for (const char *answer : {"128", "y", "1000000"}) dlg::qt_testing::queue_input_answer(answer);
+        dlg::show_modal(testbench::main_dialog(), testbench::dispatch, [&] {
+            show_banner();
+            QTimer::singleShot(0, [] {
+                QTimer::singleShot(500, [] {
+                    if (QWidget *window = dlg::qt_testing::main_dialog()) window->close();
+                });
+                click(testbench::kBbsButton);
+            });
+        });
+        std::exit(3);
+    }, testing::ExitedWithCode(0), "");
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"BBS.txt"});
+    std::ifstream in(earlier);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "earlier data");
+    std::filesystem::remove_all(folder);
+    unsetenv("TESTBENCH_QT_FOLDER");
 }
 
 }  // namespace
