@@ -32,6 +32,7 @@ const ErrorText kErrorTexts[] = {
     {VN_E_RANGE, "an input that is not below the modulus"},
     {VN_E_NOMEMORY, "not enough memory"},
     {VN_E_CRYPTO, "the random-number or crypto provider failed"},
+    {VN_E_CANCELLED, "the calculation was stopped"},
 };
 
 bool is_utf8_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
