@@ -25,6 +25,10 @@ struct Ops {
                              bool hidden);
     void (*message_box)(std::string_view text, std::string_view caption);
     void (*pump_step)();
+    // Long work of the running handler (dialogs.h); the rest is kept in dialogs.cpp.
+    void (*begin_work)(int stop_button, std::string_view stop_caption, int progress_control);
+    void (*end_work)();
+    void (*set_read_only)(int id, bool read_only);
 };
 
 extern const Ops console_ops;
@@ -45,6 +49,12 @@ const Ops &current();
 bool command(int id, int code);   // runs the handler, unless one is running: false when dropped
 void close_requested();           // close box, Alt+F4, console "close" or end of input
 bool handler_running();
+
+// Long work as begin_work described it: the progress text (nullptr without work) and the
+// buttons whose clicks stop while a handler runs.
+ProgressText work_progress();
+int stop_button();
+int exit_button();
 
 // command() in three steps, for a backend that runs handlers on a thread of their own:
 // claim (false when the command must be dropped), run there, release once it has returned.

@@ -1,6 +1,7 @@
 // The clock and the pause.
 #include "dialogs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -35,7 +36,12 @@ void pause_ms(int milliseconds) {
     }
     double scaled = milliseconds * scale;
     if (scaled <= 0) return;
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(scaled));
+    // In short steps, so that a stop of the user does not wait for the whole pause.
+    using namespace std::chrono;
+    using Clock = steady_clock;
+    auto end = Clock::now() + duration_cast<Clock::duration>(duration<double, std::milli>(scaled));
+    for (auto at = Clock::now(); at < end && !stop_requested(); at = Clock::now())
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - at, std::chrono::milliseconds(20)));
 }
 
 }  // namespace dlg

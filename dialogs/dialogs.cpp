@@ -15,8 +15,16 @@ struct ModalState {
     std::atomic<bool> ended = false;     // closed or ended; controls read empty from here on
     std::atomic<bool> running = false;   // a handler is running
     std::atomic<int> result = 0;
+    std::atomic<bool> stop = false;      // the user asked the running handler to stop
     Handler handler;
 };
+
+// Set once at start; read from other threads and from a signal handler.
+WorkHooks hooks;
+std::atomic<ProgressText> progress_text = nullptr;   // while work runs
+std::atomic<int> work_stop_button = 0;
+std::atomic<int> exit_button_id = 0;
+std::atomic<bool> working = false;                  // between begin_work and end_work
 
 ModalState state;
 const backend::Ops *ops = &backend::console_ops;
@@ -61,12 +69,22 @@ bool claim_handler() {
     // is using, so it is dropped.
     if (!live() || !state.handler) return false;
     bool idle = false;
-    return state.running.compare_exchange_strong(idle, true);
+    if (!state.running.compare_exchange_strong(idle, true)) return false;
+    state.stop = false;
+    return true;
 }
 
-void run_handler(int id, int code) { state.handler(id, code); }
+void run_handler(int id, int code) {
+    if (hooks.handler_started) hooks.handler_started();
+    state.handler(id, code);
+    end_work();   // work the handler did not end itself
+}
 
 void release_handler() { state.running = false; }
+
+ProgressText work_progress() { return progress_text; }
+int stop_button() { return work_stop_button; }
+int exit_button() { return exit_button_id; }
 
 bool command(int id, int code) {
     if (!claim_handler()) return false;
@@ -88,6 +106,7 @@ int show_modal(const Dialog &dialog, const Handler &handler) { return show_modal
 int show_modal(const Dialog &dialog, const Handler &handler, const std::function<void()> &prepare) {
     state.ended = false;
     state.running = false;
+    state.stop = false;
     state.result = 0;
     state.open = true;
     state.handler = handler;
@@ -171,5 +190,37 @@ void message_box(std::string_view text) {
 void pump_step() { ops->pump_step(); }
 
 double seconds_in_boxes() { return box_seconds; }
+
+void set_work_hooks(const WorkHooks &new_hooks) { hooks = new_hooks; }
+
+void begin_work(int stop_button, std::string_view stop_caption, int progress_control, ProgressText progress) {
+    if (!live() || working) return;
+    work_stop_button = stop_button;
+    progress_text = progress;
+    working = true;
+    ops->begin_work(stop_button, stop_caption, progress_control);
+}
+
+void end_work() {
+    if (!working) return;
+    ops->end_work();
+    working = false;
+    progress_text = nullptr;
+    work_stop_button = 0;
+}
+
+bool stop_requested() { return state.stop; }
+
+void request_stop() {
+    if (!state.running) return;
+    state.stop = true;
+    if (hooks.stop) hooks.stop();
+}
+
+void set_exit_button(int id) { exit_button_id = id; }
+
+void set_read_only(int id, bool read_only) {
+    if (live()) ops->set_read_only(id, read_only);
+}
 
 }  // namespace dlg

@@ -122,8 +122,9 @@ void message_box(std::string_view text);
 // a thread of its own); the console reads no command until the handler returns.
 void pump_step();
 
-// Sleeps the handler's thread (the windows still repaint). The environment variable
-// VORN_PAUSE_SCALE (a factor; tests set 0) scales every pause.
+// Sleeps the handler's thread (the windows still repaint); a stop of the user ends it
+// early. The environment variable VORN_PAUSE_SCALE (a factor; tests set 0) scales every
+// pause.
 void pause_ms(int milliseconds);
 
 // Local time of day in seconds since midnight, millisecond resolution.
@@ -135,6 +136,47 @@ double monotonic_seconds();
 // Seconds that input and message boxes have stayed open since the program started, on the
 // same clock: a calculation's own time is its elapsed time less the growth of this.
 double seconds_in_boxes();
+
+// ---- Long work: stop and progress ----------------------------------------------------
+// The user can stop the work of a running handler: in a window with the handler's stop
+// button or Esc, at a terminal with Ctrl-C (SIGINT; Ctrl-C while no handler runs ends the
+// program as before). A stop sets stop_requested() and calls the program's stop hook; the
+// handler's own loops check stop_requested() and end early, saying so.
+
+struct WorkHooks {
+    // On the handler's thread as each handler starts, before it runs (e.g. VN_WORKTOKEN).
+    void (*handler_started)() = nullptr;
+    // When the user stops: from the window's thread or from a signal handler, so it may only
+    // set atomics and call what is safe there (VN_STOPWORK takes no lock and never waits).
+    void (*stop)() = nullptr;
+};
+void set_work_hooks(const WorkHooks &hooks);
+
+// A progress text, asked several times a second from another thread while work runs; ""
+// shows nothing. It must not call these services (read atomics, VN_WORKPROGRESS).
+using ProgressText = std::string (*)();
+
+// Marks long work of the running handler, until end_work or the handler's return. In a
+// window: 0.3 s after the start the progress text appears in control progress_control (0:
+// after the window's caption) and is renewed five times a second; stop_button reads
+// stop_caption and a click of it stops the work. At a terminal the progress text is shown
+// on one line of standard error that updates in place (only when standard error is a
+// terminal); standard output and the controls' texts stay as they were.
+void begin_work(int stop_button, std::string_view stop_caption, int progress_control, ProgressText progress);
+void end_work();
+
+// True once the user has asked the running handler to stop; cleared as each handler starts.
+bool stop_requested();
+// What the user's stop does: safe from any thread and from a signal handler. Ignored while
+// no handler runs.
+void request_stop();
+
+// A click of this button while a handler runs stops the work and ends the program at once,
+// as the close box does (when idle, the click runs its handler as any other).
+void set_exit_button(int id);
+
+// A field the user cannot edit (the program still sets its text), or can again.
+void set_read_only(int id, bool read_only);
 
 // ---- Pseudo-random integers ----------------------------------------------------------
 // x <- x * 134775813 + 1 (mod 2^32); u = (x div 2) / 2^31; U(a..b) = round(u*(b-a+1) + a - 0.5)

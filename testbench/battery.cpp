@@ -5,6 +5,8 @@
 
 #include <vorn.hpp>
 
+#include <atomic>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,10 +25,15 @@ constexpr Reg kTwo = 9;
 constexpr int kLongPause = 10'000;
 constexpr int kPause = 2'000;
 
+// Counters of the run in progress; the progress display reads them from another thread.
 struct Battery {
-    int64_t tests_done = 0;
-    int64_t errors = 0;
+    std::atomic<int64_t> tests_done = 0;
+    std::atomic<int64_t> errors = 0;
+    std::atomic<int64_t> passes = 0;
+    std::atomic<double> start = 0;
+    std::atomic<double> duration = 0;
 };
+Battery battery_in_progress;
 
 int32_t U(int32_t a, int32_t b) { return dlg::random_between(a, b); }
 void random_of(int32_t bits, Reg r) { generate_random(bits, r); }
@@ -388,6 +395,17 @@ void run_known_answer_checks(Battery &battery) {
     }
 }
 
+// "pass 3, 92 tests, 0 errors, 41 s left", in the window's caption or on the terminal's
+// progress line: never in the log, whose lines are results.
+std::string battery_progress() {
+    const Battery &b = battery_in_progress;
+    double left = std::max(0.0, b.start + b.duration - dlg::monotonic_seconds());
+    std::string text = "pass " + std::to_string(std::max<int64_t>(1, b.passes)) + ", " +
+                       std::to_string(b.tests_done) + " tests, " + std::to_string(b.errors) + " errors";
+    if (b.passes > 0) text += ", " + std::to_string(static_cast<long long>(std::ceil(left))) + " s left";
+    return text;
+}
+
 }  // namespace
 
 void run_battery() {
@@ -399,28 +417,41 @@ void run_battery() {
     putreg(le32(1), kOne);
     putreg(le32(2), kTwo);
     log_append("Tests started...");
+    Battery &battery = battery_in_progress;
+    battery.tests_done = 0;
+    battery.errors = 0;
+    battery.passes = 0;
+    battery.duration = duration;
+    // The button now stops the run, after the test in progress: a library call is never cut
+    // short here, so no test fails because of the stop.
+    dlg::begin_work(kBatteryButton, "Stop battery", 0, battery_progress);
     dlg::set_wait_cursor(true);
     for (int i = 0; i < 80; ++i) dlg::pump_step();
 
     // A monotonic clock: the time of day jumps back at midnight and would never let a
     // battery that crosses it end.
     double start = dlg::monotonic_seconds();
-    Battery battery;
-    run_known_answer_checks(battery);
-    do {
+    battery.start = start;
+    // Once the dialog is closed nobody can see the log: the run ends, so the program ends
+    // instead of testing on unseen for the rest of the duration.
+    auto ended = [] { return dlg::dialog_closed() || dlg::stop_requested(); };
+    if (!ended()) run_known_answer_checks(battery);
+    while (!ended()) {
+        ++battery.passes;
         dlg::pump_step();
         for (const Test &test : kPass) {
-            // Once the dialog is closed nobody can see the log: end the run so the program
-            // ends instead of testing on unseen for the rest of the duration.
-            if (dlg::dialog_closed()) break;
+            if (ended()) break;
             if (test.pump_before) dlg::pump_step();
             run_test(test, battery);
         }
         dlg::pump_step();
-    } while (!dlg::dialog_closed() && dlg::monotonic_seconds() - start <= duration);
+        if (dlg::monotonic_seconds() - start > duration) break;
+    }
+    dlg::end_work();
 
     log_append(dlg::number_to_text(static_cast<double>(battery.tests_done)) + " tests done, " +
-               dlg::number_to_text(static_cast<double>(battery.errors)) + " errors");
+               dlg::number_to_text(static_cast<double>(battery.errors)) + " errors" +
+               (dlg::stop_requested() ? ", stopped by the user" : ""));
     log_append("GlobalError:" + dlg::number_to_text(global_error()));
     log_append(std::string(27, '-'));
     dlg::set_wait_cursor(false);

@@ -6,6 +6,7 @@
 #include <vorn_version.h>
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <vector>
 
@@ -63,6 +64,34 @@ void log_append(std::string_view line) {
     // The log is whatever the control holds now, the user's own typing included.
     dlg::set_text(kLog, with_line(dlg::get_text(kLog), line));
     dlg::caret_to_end(kLog);
+}
+
+namespace {
+
+// The library's work token of the handlers' thread, and whether a stop reaches the library.
+std::atomic<int32_t> work_token = 0;
+std::atomic<bool> stop_reaches_library = false;
+
+void handler_started() {
+    work_token = VN_WORKTOKEN();   // also clears a stop left from an earlier action
+    stop_reaches_library = false;
+}
+
+// Runs from a signal handler or the window's thread: atomics and VN_STOPWORK only.
+void stop_work() {
+    if (!stop_reaches_library) return;
+    int32_t token = work_token;
+    VN_STOPWORK(&token);
+}
+
+}  // namespace
+
+void install_work_hooks() { dlg::set_work_hooks({handler_started, stop_work}); }
+
+void stop_library_calls(bool on) {
+    stop_reaches_library = on;
+    // A stop that came before this call must still reach the library.
+    if (on && dlg::stop_requested()) stop_work();
 }
 
 namespace {

@@ -8,6 +8,7 @@ int main(int argc, char **argv) {
     int early_exit = dlg::start(argc, argv, testbench::kProgramInfo);
     if (early_exit >= 0) return early_exit;
     dlg::seed(static_cast<float>(dlg::now()));
+    testbench::install_work_hooks();
     dlg::show_modal(testbench::main_dialog(), testbench::dispatch, [] {
         for (const std::string &line : testbench::banner(vorn::version()))
             testbench::log_append(line);

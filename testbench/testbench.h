@@ -41,6 +41,13 @@ void log_append(std::string_view line);
 // (The dialog services drop commands that arrive while an action runs.)
 void dispatch(int id, int code);
 
+// Lets the user stop the actions (dialogs.h): main calls it before the dialog is shown.
+void install_work_hooks();
+
+// Whether a stop of the user also stops the library call in progress (the file runs), or
+// only the action's own loop, after the call (the battery ends after its test in progress).
+void stop_library_calls(bool on);
+
 // The actions behind the three buttons.
 void run_battery();
 void generate_bbs_file();

@@ -3,6 +3,8 @@
 #include <vorn.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <string>
 
 #include "messages.hpp"
@@ -13,10 +15,51 @@ namespace wb {
 namespace {
 
 // Start time on the monotonic clock, in double precision: elapsed times are never negative,
-// also across midnight. The time that boxes stay open is the user's, not the calculation's:
-// it is taken off.
-double g_start_time = 0.0;
+// also across midnight. Atomic, as the progress display reads it from another thread.
+std::atomic<double> g_start_time = 0.0;
+// The time that boxes stay open is the user's, not the calculation's: it is taken off.
 double g_start_box_time = 0.0;
+
+// The library's work token of the handlers' thread, and the phase the status line names
+// while a calculation runs (nullptr: none yet).
+std::atomic<int32_t> g_work_token = 0;
+std::atomic<const char *> g_phase = nullptr;
+
+// Runs from a signal handler or the window's thread: atomics and VN_STOPWORK only.
+void stop_library_work() {
+    int32_t token = g_work_token;
+    VN_STOPWORK(&token);
+}
+
+void handler_started() {
+    g_work_token = VN_WORKTOKEN();   // also clears a stop left from an earlier command
+    if (dlg::stop_requested()) stop_library_work();
+}
+
+struct StageName {
+    int32_t stage;
+    const char *name;
+};
+constexpr StageName kStageNames[] = {
+    {VN_STAGE_POWER, "power"},         {VN_STAGE_CONVERT, "conversion"},
+    {VN_STAGE_SEARCH, "prime search"}, {VN_STAGE_PROOF, "exact proof"},
+    {VN_STAGE_GENERATE, "generator"},  {VN_STAGE_CIPHER, "cipher"},
+};
+
+constexpr int kParameterFieldIds[] = {kFieldA, kFieldB, kFieldC};
+
+// While a calculation runs the user can stop it, and the parameter fields show what is
+// being computed: they cannot be edited.
+void begin_calculation() {
+    dlg::begin_work(kCalculateButton, msg::kStopCaption, kStatusLine, calculation_progress);
+    for (int id : kParameterFieldIds) dlg::set_read_only(id, true);
+}
+
+void end_calculation() {
+    dlg::end_work();
+    g_phase = nullptr;
+    for (int id : kParameterFieldIds) dlg::set_read_only(id, false);
+}
 
 std::string elapsed_text() {
     double boxes = dlg::seconds_in_boxes() - g_start_box_time;
@@ -227,6 +270,27 @@ void take_start_time() {
     g_start_box_time = dlg::seconds_in_boxes();
 }
 
+void install_work_hooks() {
+    dlg::set_work_hooks({handler_started, stop_library_work});
+    dlg::set_exit_button(kExitButton);
+}
+
+std::string calculation_progress() {
+    const char *phase = g_phase;
+    if (phase == nullptr) return "";
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %.1f s", phase, dlg::monotonic_seconds() - g_start_time);
+    std::string shown = text;
+    int32_t token = g_work_token, stage = VN_STAGE_IDLE, permille = -1;
+    if (VN_WORKPROGRESS(&token, &stage, &permille) != VN_OK) return shown;
+    for (const StageName &s : kStageNames) {
+        if (s.stage != stage) continue;
+        shown += std::string(", ") + s.name;
+        if (permille >= 0) shown += " " + std::to_string(permille / 10) + " %";
+    }
+    return shown;
+}
+
 void calculate() {
     std::string label = dlg::selected_entry(kOperationList);
     if (label.empty()) {
@@ -235,22 +299,33 @@ void calculate() {
     }
     const Operation *operation = find_operation(label);
     uint8_t uses = operation ? operation->uses : uint8_t(kUsesNone);
-    if (!parameters_are_decimal(uses) || !load_parameters(uses)) {
+    if (!parameters_are_decimal(uses)) {
         refuse_calculation();
         return;
     }
 
+    begin_calculation();
+    take_start_time();   // taken again below; a stop while loading counts from here
+    if (!load_parameters(uses)) {
+        if (dlg::stop_requested()) stopped_ending();
+        else refuse_calculation();
+        end_calculation();
+        return;
+    }
     dlg::set_text(kResultCaption, "");
     dlg::set_text(kStatusLine, msg::kCalculating);
     dlg::set_text(kResultField, "");
+    g_phase = msg::kCalculating.data();
     take_start_time();
-
     if (operation == nullptr || operation->run == nullptr) {
         dlg::message_box(msg::kUnknownOperation);
         failed_ending();
-        return;
+    } else {
+        bool shown = operation->run();
+        if (dlg::stop_requested()) stopped_ending();
+        else end_with(shown ? operation->ending : Ending::Failed);
     }
-    end_with(operation->run() ? operation->ending : Ending::Failed);
+    end_calculation();
 }
 
 void end_with(Ending ending) {
@@ -264,6 +339,7 @@ void end_with(Ending ending) {
 
 void result_ending() {
     dlg::set_text(kTimeDisplay, elapsed_text());
+    g_phase = msg::kPreparing.data();
     dlg::set_text(kStatusLine, msg::kPreparing);
     dlg::set_text(kResultField, msg::kPreparingLong);
     for (int i = 0; i < 5; ++i) dlg::pump_step();
@@ -275,6 +351,8 @@ void result_ending() {
         digits = vorn::getreg(kRegDisplay);
         vorn::putreg("", kRegDisplay);  // the text may be megabytes; do not keep it
     }
+    if (dlg::stop_requested()) return stopped_ending();
+    dlg::end_work();
     dlg::set_text(kResultField, digits);
     if (dlg::get_text(kResultField).size() != digits.size()) {
         dlg::set_text(kResultField, std::string(msg::kTooManyDigitsBefore) +
@@ -287,7 +365,9 @@ void result_ending() {
     dlg::set_text(kStatusLine, "");
 }
 
+// Each ending ends the progress display first, so it cannot write over the last status.
 void verdict_ending() {
+    dlg::end_work();
     dlg::set_text(kTimeDisplay, elapsed_text());
     dlg::set_text(kResultCaption, msg::kResultCaption);
     dlg::set_text(kStatusLine, "");
@@ -296,6 +376,7 @@ void verdict_ending() {
 // Operations whose outputs are in fields a, b and c: the result field stays empty, so it
 // cannot be taken for theirs.
 void fields_ending() {
+    dlg::end_work();
     dlg::set_text(kTimeDisplay, elapsed_text());
     if (!dlg::get_text(kResultField).empty()) dlg::set_text(kResultField, "");
     dlg::set_text(kResultCaption, msg::kResultCaption);
@@ -305,5 +386,14 @@ void fields_ending() {
 // A failed calculation shows the time it took up to the failure and no number at all: an
 // earlier answer under the new parameters would read as this one's.
 void failed_ending() { fields_ending(); }
+
+// The time until the stop, no result, and the parameters as they were.
+void stopped_ending() {
+    dlg::end_work();
+    dlg::set_text(kTimeDisplay, elapsed_text());
+    dlg::set_text(kResultField, "");
+    dlg::set_text(kResultCaption, msg::kResultCaption);
+    dlg::set_text(kStatusLine, msg::kStopped);
+}
 
 }  // namespace wb

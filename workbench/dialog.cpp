@@ -103,6 +103,7 @@ void prepare_dialog() {
 
 int run_workbench() {
     vorn::readprimes(1000);
+    install_work_hooks();
     dlg::show_modal(main_dialog(), dispatch, prepare_dialog);
     return 0;
 }

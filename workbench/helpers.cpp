@@ -36,6 +36,7 @@ const ErrorText kErrorTexts[] = {
     {VN_E_RANGE, "an input that is not below the modulus"},
     {VN_E_NOMEMORY, "not enough memory"},
     {VN_E_CRYPTO, "the random-number or crypto provider failed"},
+    {VN_E_CANCELLED, "the calculation was stopped"},
 };
 
 bool is_utf8_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -54,6 +55,8 @@ size_t utf8_length(std::string_view s, size_t i) {
 
 bool library_failed(int32_t status, std::string_view what) {
     if (status == VN_OK) return false;
+    // A call the user stopped is no failure to report: the calculation ends as stopped.
+    if (dlg::stop_requested()) return true;
     int32_t code = vorn::global_error();
     std::string text = "the library reported error " + std::to_string(code);
     for (const ErrorText &e : kErrorTexts)

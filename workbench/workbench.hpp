@@ -116,6 +116,13 @@ void random_parameters();
 void clear_parameters();
 void clear_result();
 
+// ---- Long work ----------------------------------------------------------------------
+// Lets the user stop calculations (dialogs.h): run_workbench calls it before the dialog.
+void install_work_hooks();
+// The status line's text while a calculation runs: the phase, the elapsed time and how far
+// the library is ("Calculating... 2.5 s, power 40 %"); "" in the first 0.3 s.
+std::string calculation_progress();
+
 // ---- Shared helpers of the handlers --------------------------------------------------
 void take_start_time();
 void end_with(Ending ending);
@@ -123,6 +130,7 @@ void result_ending();
 void verdict_ending();
 void fields_ending();
 void failed_ending();
+void stopped_ending();
 
 // Shows a message box for a library call that did not return VN_OK (a failure, or a positive
 // status the caller has not handled) and returns true; returns false for VN_OK.

@@ -4,9 +4,18 @@
 #include "console.h"
 
 #include <charconv>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <mutex>
 #include <thread>
+
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace dlg::backend {
 
@@ -14,13 +23,43 @@ namespace console {
 
 std::vector<ConsoleControl> controls;
 
+// ---- The progress line ---------------------------------------------------------------
+// Long work shows its progress on one line of standard error, rewritten in place, when that
+// is a terminal. Every other line first clears it, so no output is mixed into it.
+
+std::mutex terminal;            // the progress line and the lines printed
+bool progress_shown = false;    // the progress line stands on the terminal now
+
+void clear_progress_line() {
+    if (!progress_shown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    progress_shown = false;
+}
+
+void show_progress_line(const std::string &text) {
+    std::lock_guard<std::mutex> lock(terminal);
+    if (text.empty()) return clear_progress_line();
+    // A line longer than the terminal would wrap, and \r would then rewrite only its end.
+    winsize size{};
+    size_t width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
+    std::string line = text.substr(0, width);
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    std::fflush(stderr);
+    progress_shown = true;
+}
+
 void print_line(std::string_view line) {
+    std::lock_guard<std::mutex> lock(terminal);
+    clear_progress_line();
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
 void complain(const std::string &message) {
+    std::lock_guard<std::mutex> lock(terminal);
+    clear_progress_line();
     std::fprintf(stderr, "console: %s\n", message.c_str());
     std::fflush(stderr);
 }
@@ -37,6 +76,59 @@ ConsoleControl *find(int id) {
     for (auto &control : controls)
         if (control.id == id) return &control;
     return nullptr;
+}
+
+// Renews the progress line while work runs: first after 0.3 s, then five times a second.
+struct Ticker {
+    std::mutex m;
+    std::condition_variable wakeup;
+    bool running = false;
+    std::thread thread;
+};
+Ticker ticker;
+
+void tick_until_ended() {
+    using namespace std::chrono;
+    std::unique_lock<std::mutex> lock(ticker.m);
+    auto ended = [] { return !ticker.running; };
+    if (ticker.wakeup.wait_for(lock, milliseconds(300), ended)) return;
+    for (;;) {
+        ProgressText progress = work_progress();
+        lock.unlock();
+        show_progress_line(progress ? progress() : std::string());
+        lock.lock();
+        if (ticker.wakeup.wait_for(lock, milliseconds(200), ended)) return;
+    }
+}
+
+// ---- Ctrl-C ----------------------------------------------------------------------------
+// While a handler runs, Ctrl-C stops its work (and cancels an input box waiting for its
+// answer); otherwise it ends the program as the default action of SIGINT does.
+
+pthread_t console_thread;
+
+void on_interrupt(int) {
+    int saved_errno = errno;
+    // The signal may reach any thread; the console's own thread must see it, so that a read
+    // of standard input waiting there returns.
+    if (!pthread_equal(pthread_self(), console_thread)) {
+        pthread_kill(console_thread, SIGINT);
+    } else if (handler_running()) {
+        request_stop();
+    } else {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+    errno = saved_errno;
+}
+
+void catch_interrupts(bool on) {
+    struct sigaction action {};
+    action.sa_handler = on ? on_interrupt : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;   // no SA_RESTART: a read of standard input returns with EINTR
+    console_thread = pthread_self();
+    sigaction(SIGINT, &action, nullptr);
 }
 
 // Lines end with CR LF or with LF alone.
@@ -228,6 +320,7 @@ void open(const Dialog &dialog) {
         controls.push_back(control);
     }
     greeted = false;
+    catch_interrupts(true);
 }
 
 void wait_for_event() {
@@ -242,7 +335,10 @@ void wait_for_event() {
     run_command(line);
 }
 
-void destroy() { controls.clear(); }
+void destroy() {
+    catch_interrupts(false);
+    controls.clear();
+}
 
 std::string get_text(int id) {
     ConsoleControl *control = find(id);
@@ -285,7 +381,7 @@ std::string one_line(std::string_view text) {
 std::string input_box(std::string_view prompt, std::string_view, std::string_view default_text, bool hidden) {
     print_line("? " + one_line(prompt) + " [" + one_line(default_text) + "]");
     std::string answer;
-    if (!read_answer(answer, hidden)) return {};   // end of input cancels
+    if (!read_answer(answer, hidden)) return {};   // end of input or Ctrl-C cancels
     if (answer.empty()) return std::string(default_text);
     if (answer == "<cancel>") return {};
     return std::string(shown_text(answer));
@@ -298,11 +394,35 @@ void message_box(std::string_view text, std::string_view) {
 // No window messages exist here; a step takes its 1 ms and reads no input.
 void pump_step() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
+// The button keeps its text and no control changes: the output stays what scripts expect.
+void begin_work(int, std::string_view, int) {
+    if (!isatty(STDERR_FILENO)) return;
+    std::lock_guard<std::mutex> lock(ticker.m);
+    ticker.running = true;
+    ticker.thread = std::thread(tick_until_ended);
+}
+
+void end_work() {
+    {
+        std::lock_guard<std::mutex> lock(ticker.m);
+        if (!ticker.running) return;
+        ticker.running = false;
+    }
+    ticker.wakeup.notify_all();
+    ticker.thread.join();
+    std::lock_guard<std::mutex> lock(terminal);
+    clear_progress_line();
+}
+
+// Nobody types into a field here while a handler runs: commands wait until it returns.
+void set_read_only(int, bool) {}
+
 }  // namespace
 
 const Ops console_ops = {
     "console", open, wait_for_event, destroy, get_text, set_text, set_visible, add_list_entry,
     selected_entry, caret_to_end, use_system_font, set_wait_cursor, input_box, message_box, pump_step,
+    begin_work, end_work, set_read_only,
 };
 
 }  // namespace dlg::backend

@@ -5,6 +5,7 @@
 // driver may have cut is refused, never used cut.
 #include "console.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -21,8 +22,17 @@ namespace {
 // (Linux's N_TTY buffer of 4096); one that long may have lost its end.
 constexpr size_t kTerminalLineLimit = 4095;
 
-bool plain_line(std::string &line) {
-    if (!std::getline(std::cin, line)) return false;
+// A read that Ctrl-C interrupts (the console catches SIGINT without SA_RESTART) fails with
+// EINTR: an answer (until_stop) then ends unread, and any other wait reads on.
+bool plain_line(std::string &line, bool until_stop = false) {
+    for (;;) {
+        if (until_stop && stop_requested()) return false;
+        errno = 0;
+        if (std::getline(std::cin, line)) break;
+        if (!(std::ferror(stdin) && errno == EINTR)) return false;
+        std::clearerr(stdin);
+        std::cin.clear();
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
@@ -66,7 +76,7 @@ bool hidden_line(std::string &line) {
     }
     std::fputs("(typing is not shown)> ", stdout);
     std::fflush(stdout);
-    bool read = plain_line(line);
+    bool read = plain_line(line, true);
     if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     return read;
 }
@@ -92,8 +102,9 @@ bool read_command(std::string &line) {
 }
 
 bool read_answer(std::string &line, bool hidden) {
-    if (!at_terminal()) return plain_line(line);
-    if (!hidden) return edited_line(line, "answer> ", false);
+    if (!at_terminal()) return plain_line(line, true);
+    // Ctrl-C while the line editor waits stops the work: the answer is not used.
+    if (!hidden) return edited_line(line, "answer> ", false) && !stop_requested();
     for (;;) {
         if (!hidden_line(line)) return false;
         if (!cut_by_terminal(line)) return true;

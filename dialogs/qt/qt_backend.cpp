@@ -162,7 +162,7 @@ void pump_step() {
 const Ops qt_ops = {
     "qt", open, wait_for_event, destroy, get_text, set_text, set_visible, add_list_entry,
     selected_entry, caret_to_end, use_system_font, set_wait_cursor, qt_window::input_box, qt_window::message_box,
-    pump_step,
+    pump_step, qt_window::begin_work, qt_window::end_work, qt_window::set_read_only,
 };
 
 namespace {

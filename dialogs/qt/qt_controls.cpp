@@ -23,7 +23,8 @@ namespace {
 using qt_internal::to_qt;
 
 // Enter and Esc do nothing in the main dialog (it has no default button and no handler
-// for the OK and Cancel commands); the close box and Alt+F4 end it.
+// for the OK and Cancel commands), except that Esc stops the work of a running handler;
+// the close box and Alt+F4 end it.
 class MainDialog : public QDialog {
 public:
     MainDialog() : QDialog(nullptr) {}
@@ -33,6 +34,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override {
         int key = event->key();
+        if (key == Qt::Key_Escape && ui.handler_busy) request_stop();
         if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
             event->accept();
             return;
@@ -41,12 +43,8 @@ protected:
     }
 
     void closeEvent(QCloseEvent *event) override {
-        // A handler may be deep in a computation of minutes that nothing can interrupt:
-        // closing then ends the process at once.
-        if (ui.handler_busy) {
-            std::fflush(nullptr);
-            std::_Exit(0);
-        }
+        // A handler may be deep in a computation: closing then ends the process at once.
+        if (ui.handler_busy) quit_at_once();
         close_requested();
         hide();
         event->accept();
@@ -104,7 +102,9 @@ QWidget *make_control(const Control &c, int id, QtControl &entry) {
         auto *button = new QPushButton(text, parent);
         button->setAutoDefault(false);
         button->setDefault(false);
-        QObject::connect(button, &QPushButton::clicked, [id] { start_handler(id, kClicked); });
+        QObject::connect(button, &QPushButton::clicked, [id] {
+            if (!start_handler(id, kClicked)) busy_click(id);
+        });
         return button;
     }
     case Kind::GroupBox: {

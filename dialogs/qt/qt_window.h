@@ -8,6 +8,7 @@
 //   qt_text.cpp      reading and writing a control's text, by kind
 //   qt_multiedit.cpp multi-line edits that stay fast with lines of millions of characters
 //   qt_boxes.cpp     the input box and the message box
+//   qt_work.cpp      long work: the stop button, the progress display, read-only fields
 //
 // Widgets are only ever touched on the GUI thread; handlers run on a thread of their own
 // and reach the widgets through on_gui.
@@ -105,6 +106,19 @@ void write_text(int id, std::string_view text);
 QPlainTextEdit *make_multi_edit(QWidget *parent);
 void set_multi_edit(QtControl &c, std::string_view text);
 QString whole_text(QPlainTextEdit *edit);
+
+// ---- qt_work.cpp
+// Long work of the running handler: the stop button, the progress display, read-only fields.
+void begin_work(int stop_button, std::string_view stop_caption, int progress_control);
+void end_work();
+void set_read_only(int id, bool read_only);
+// A click on a button while a handler runs: the stop button stops the work, the exit button
+// stops it and ends the program; any other is dropped.
+void busy_click(int id);
+// Ends the process without waiting for the handler, which may be deep in a computation:
+// that stops its work too; quick_exit runs what the program registered for the case
+// (removing a half-written file).
+[[noreturn]] void quit_at_once();
 
 // ---- qt_boxes.cpp
 std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text, bool hidden);

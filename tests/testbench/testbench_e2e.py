@@ -15,6 +15,8 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import queue
 import time
 
 TESTBENCH = FAULTS = None
@@ -282,7 +284,7 @@ def group_battery_faults(part, parts):
         # The RSA file's seed loop does not take -1 for "below the modulus" either.
         with tempfile.TemporaryDirectory() as cwd:
             lines, _ = generate(RSA_DEFAULTS + ["3"], cwd, "truth_fail")
-            check(lines[-2] == "Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA "
+            check(lines[-3] == "Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA "
                   "modulus drawn" and size(os.path.join(cwd, "RSA.txt")) is None,
                   "seed loop with failing vn_IsLess: %r" % lines)
 
@@ -293,9 +295,14 @@ BBS_DEFAULTS = ["press 1004", "", ""]   # 128 bits, multiple bits "y"
 RSA_DEFAULTS = ["press 1005", ""]
 
 
+def temporary_files(cwd):
+    return [name for name in os.listdir(cwd) if name.endswith(".tmp")]
+
+
 def generate(commands, cwd, faults="", env=None, preexec=None):
     log, out, _, _, rc = run(commands + ["close"], faults, cwd=cwd, env=env, preexec=preexec)
     check(rc == 0, "exit code 0 after %r" % commands)
+    check(temporary_files(cwd) == [], "no temporary file left after %r: %r" % (commands, temporary_files(cwd)))
     after_banner = [i for i, line in enumerate(log) if line.startswith("Current version")]
     return log[after_banner[0] + 1:] if after_banner else log, out
 
@@ -325,14 +332,19 @@ def group_files():
             expected.append("? How many kbytes to generate: [10000]")
             check(prompts == expected, "%s prompts: %r" % (name, prompts))
 
+            # No chunk to write leaves the earlier file as it was, and says so.
             for answer, chunks in [("2.5", 2), ("3.5", 4), ("0", 0), ("abc", 0), ("<cancel>", 0),
-                                   ("-4", 0)]:
+                                   ("-4", -4)]:
                 with open(path, "wb") as f:
                     f.write(b"x" * 1234)
                 lines, _ = generate(start + [answer], cwd)
-                check(size(path) == (chunks * 1000 if chunks else None),
-                      "%s: %r chunks gives %s bytes, got %s" % (name, answer, chunks * 1000, size(path)))
-                check(lines[-2:] == ["Data was generated...", HYPHENS27], "%s %r ends" % (name, answer))
+                if chunks > 0:
+                    check(size(path) == chunks * 1000 and lines[-2:] == ["Data was generated...", HYPHENS27],
+                          "%s: %r chunks gives %s bytes, got %s" % (name, answer, chunks * 1000, size(path)))
+                else:
+                    check(read(path) == b"x" * 1234 and lines[-3:] == [
+                        "No data to generate (%d kbytes)" % chunks, name + " was left as it was", HYPHENS27],
+                          "%s: %r chunks keeps the file: %r" % (name, answer, lines[-3:]))
 
             # Chunks of another length are reported each time and written all the same.
             lines, _ = generate(start + ["3"], cwd, "chunk999")
@@ -369,7 +381,8 @@ def group_file_errors():
         bbs = os.path.join(cwd, "BBS.txt")
         rsa = os.path.join(cwd, "RSA.txt")
         target = os.path.join(cwd, "target.txt")
-        not_regular = ["Cannot write BBS.txt: not a regular file", HYPHENS27]
+        not_regular = ["Cannot write BBS.txt: not a regular file", "BBS.txt was left as it was", HYPHENS27]
+        left = "BBS.txt was left as it was"
 
         # A link of that name is removed, never followed: its target keeps its bytes, a
         # dangling link's target is not created, and the data goes to a fresh file.
@@ -387,12 +400,14 @@ def group_file_errors():
             check(not os.path.lexists(target) and not os.path.islink(path) and
                   size(path) == 2000, "%s: dangling link: %r" % (name, lines[-2:]))
 
-        # A link that appears under the name during the run is not followed either: every
-        # chunk goes through the file the run created (moved away by then).
+        # A link that appears under the name during the run is not followed either: the
+        # finished file replaces the link itself (the earlier file was moved away by then).
         os.remove(rsa)
         write(target, b"keep")
+        write(bbs, b"old")
         lines, _ = generate(BBS_DEFAULTS + ["3"], cwd, "link_swap")
-        check(read(target) == b"keep" and size(os.path.join(cwd, "moved.txt")) == 3000 and
+        check(read(target) == b"keep" and read(os.path.join(cwd, "moved.txt")) == b"old" and
+              not os.path.islink(bbs) and size(bbs) == 3000 and
               lines[-2] == "Data was generated...", "link during the run: %r" % lines[-2:])
         for path in (target, bbs, os.path.join(cwd, "moved.txt")):
             os.remove(path)
@@ -402,39 +417,42 @@ def group_file_errors():
         for make, gone in [(os.mkfifo, os.remove), (os.mkdir, os.rmdir)]:
             make(bbs)
             lines, _ = generate(BBS_DEFAULTS + ["3"], cwd, "chunk_fail")
-            check(lines[-2:] == not_regular and os.path.exists(bbs) and
+            check(lines[-3:] == not_regular and os.path.exists(bbs) and
                   not os.path.isfile(bbs) and "Data was generated..." not in lines,
                   "%s: %r" % (make.__name__, lines))
             gone(bbs)
 
-        # A write that fails (here a file size limit) is reported and stops the run.
+        # A write that fails (here a file size limit) is reported, stops the run and leaves
+        # the earlier file byte for byte.
+        old = bytes(range(256)) * 4
+        write(bbs, old)
         lines, _ = generate(BBS_DEFAULTS + ["3"], cwd, preexec=limit_file_size(1500))
-        check(lines[-2:] == ["Cannot write BBS.txt: File too large", HYPHENS27] and
-              "Data was generated..." not in lines, "failed write: %r" % lines)
+        check(lines[-3:] == ["Cannot write BBS.txt: File too large", left, HYPHENS27] and
+              read(bbs) == old, "failed write: %r" % lines)
 
-        # A file that cannot be deleted stops the run before any data.
+        # A file that cannot be replaced keeps its bytes.
         write(bbs, b"old")
         if subprocess.run(["chattr", "+i", bbs], capture_output=True).returncode == 0:
             try:
                 lines, _ = generate(BBS_DEFAULTS + ["3"], cwd)
-                check(lines[-2:] == ["Cannot delete BBS.txt: Operation not permitted", HYPHENS27]
-                      and size(bbs) == 3, "undeletable file: %r" % lines)
+                check(lines[-3:] == ["Cannot replace BBS.txt: Operation not permitted", left, HYPHENS27]
+                      and read(bbs) == b"old", "unreplaceable file: %r" % lines)
             finally:
                 subprocess.run(["chattr", "-i", bbs])
         else:
-            print("note: chattr +i not permitted here; undeletable-file case skipped")
+            print("note: chattr +i not permitted here; unreplaceable-file case skipped")
         os.remove(bbs)
 
-        # A run that stops before writing still deletes the earlier file. A cancelled or too
-        # small bit length: the library cannot set up, the run says so and stops.
+        # A cancelled or too small bit length: the library cannot set up, the run says so,
+        # stops, and the earlier file keeps its bytes.
         for start, path, function in [(["press 1004", "<cancel>", ""], bbs, "vn_InitBBS"),
                                       (["press 1004", "8", ""], bbs, "vn_InitBBS"),
                                       (["press 1005", "<cancel>"], rsa, "vn_GenerateRSAKeys")]:
-            write(path, b"old" * 100)
+            write(path, old)
             lines, _ = generate(start + ["3"], cwd)
             check(re.fullmatch(r"Error in %s: status-1, GlobalError: \d+" % function,
-                               lines[-2] if len(lines) >= 2 else "") is not None and
-                  "Data was generated..." not in lines and size(path) is None,
+                               lines[-3] if len(lines) >= 3 else "") is not None and
+                  lines[-2] == os.path.basename(path) + " was left as it was" and read(path) == old,
                   "bit length %r: %r, file %s" % (start[1], lines, size(path)))
             check(lines[0].endswith("bitlenght:  0") or start[1] == "8", "bit length 0 logged")
 
@@ -443,8 +461,8 @@ def group_file_errors():
         for faults in ["isless_43_false", "random_fail"]:
             write(rsa, b"old")
             lines, _ = generate(RSA_DEFAULTS + ["3"], cwd, faults)
-            check(lines[-2:] == ["Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA "
-                                 "modulus drawn", HYPHENS27] and size(rsa) is None,
+            check(lines[-3:] == ["Error in vn_GenerateRandom, vn_IsLess: no seed below the RSA "
+                                 "modulus drawn", "RSA.txt was left as it was", HYPHENS27] and read(rsa) == b"old",
                   "seed loop with %s: %r" % (faults, lines))
 
         # A failing generator call writes nothing more and reports itself.
@@ -452,8 +470,89 @@ def group_file_errors():
                                       (RSA_DEFAULTS, rsa, "vn_GenerateRSARandomBits")]:
             write(name, b"old")
             lines, _ = generate(start + ["3"], cwd, "chunk_fail")
-            check(lines[-2].startswith("Error in %s: status-1" % function) and size(name) is None
+            check(lines[-3].startswith("Error in %s: status-1" % function) and read(name) == b"old"
                   and "Data was generated..." not in lines, "failing generator: %r" % lines)
+
+
+# ---- Stopping with Ctrl-C ---------------------------------------------------------------------
+
+class Session:
+    """testbench --console fed line by line, its standard output read as it comes."""
+
+    def __init__(self, cwd):
+        env = dict(os.environ, LD_PRELOAD=FAULTS, VORN_FAULTS="", VORN_PAUSE_SCALE="0", TZ="UTC")
+        env.pop("DISPLAY", None)
+        self.process = subprocess.Popen([TESTBENCH, "--console"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True, cwd=cwd, env=env)
+        self.lines = queue.Queue()
+        self.seen = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line.rstrip("\n"))
+
+    def send(self, *lines):
+        self.process.stdin.write("".join(line + "\n" for line in lines))
+        self.process.stdin.flush()
+
+    def wait_for(self, ending, timeout=60):
+        """Reads up to the first log line that ends with `ending`; False when none came."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                line = self.lines.get(timeout=0.1)
+            except queue.Empty:
+                continue
+            self.seen.append(line)
+            if line.endswith(ending):
+                return True
+        return False
+
+    def log_since(self, first):
+        log = [line[len("[1007] "):] for line in self.seen if line.startswith("[1007] ")]
+        return log[len(log) - 1 - log[::-1].index(first):] if first in log else []
+
+
+def group_stop():
+    with tempfile.TemporaryDirectory() as cwd:
+        bbs = os.path.join(cwd, "BBS.txt")
+        old = bytes(range(256)) * 40
+        write(bbs, old)
+        session = Session(cwd)
+        # Ctrl-C during a battery of an hour ends it after the test in progress, with its
+        # summary; the program stays for the next command.
+        session.send("press 1002", "60")
+        check(session.wait_for("Checking SHA-256 testvectors"), "the battery starts")
+        time.sleep(0.5)
+        session.process.send_signal(signal.SIGINT)
+        check(session.wait_for("-" * 27, timeout=20), "the battery ends after Ctrl-C")
+        lines = session.log_since("Tests started...")
+        counts = re.fullmatch(r" (\d+) tests done, ([ -]\d+) errors, stopped by the user", lines[-3])
+        check(counts is not None and int(counts.group(1)) > 2 and int(counts.group(2)) == 0 and
+              lines[-2] == "GlobalError: 0", "stopped battery summary: %r" % lines[-3:])
+
+        # Ctrl-C while a file is written: the earlier file keeps its bytes, no temporary file
+        # stays, and the log says so.
+        session.send("press 1004", "", "", "1000000")
+        end = time.monotonic() + 30
+        while not temporary_files(cwd) and time.monotonic() < end:
+            time.sleep(0.02)
+        time.sleep(0.3)
+        session.process.send_signal(signal.SIGINT)
+        check(session.wait_for("-" * 27, timeout=20), "the file run ends after Ctrl-C")
+        lines = session.log_since("Generating file with random data, BBS algorithm:")
+        check(lines[-3:] == ["Stopped by the user", "BBS.txt was left as it was", HYPHENS27] and
+              read(bbs) == old and temporary_files(cwd) == [], "stopped file run: %r" % lines)
+
+        # The next command runs as ever; Ctrl-C when idle ends the program as before.
+        session.send("press 1002", "0")
+        check(session.wait_for("errors"), "a battery after the stops")
+        check(session.seen[-1] == "[1007]  32 tests done,  0 errors", "next battery: %r" % session.seen[-1])
+        check(session.wait_for("-" * 27), "its summary ends")
+        time.sleep(0.5)   # the handler returns just after its last line
+        session.process.send_signal(signal.SIGINT)
+        check(session.process.wait(timeout=20) == -signal.SIGINT, "Ctrl-C when idle ends the program")
 
 
 def main():
@@ -468,6 +567,7 @@ def main():
         "battery_faults_1": lambda: group_battery_faults(1, 2),
         "files": group_files,
         "file_errors": group_file_errors,
+        "stop": group_stop,
     }
     print("VORN_SEED=%d" % SEED)
     groups[group]()

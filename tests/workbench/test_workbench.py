@@ -9,7 +9,9 @@ import hashlib
 import os
 import pty
 import random
+import queue
 import re
+import signal
 import subprocess
 import sys
 import threading
@@ -742,6 +744,60 @@ class KeysAndCiphers(unittest.TestCase):
         self.assertEqual(Run(["select 1001 SHA-256 hash algorithm", "set 1004 abc",
                               "press 1019"]).last(B),
                          "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad")
+
+
+class StopTest(unittest.TestCase):
+    """Ctrl-C (SIGINT) at the console stops the calculation in progress, not the program."""
+
+    def test_ctrl_c_stops_a_calculation_and_the_next_one_runs(self):
+        proc = subprocess.Popen([WORKBENCH, "--console"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, text=True)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: [lines.put(line.rstrip("\n")) for line in proc.stdout],
+                         daemon=True).start()
+        seen = []
+
+        def wait_for(wanted, timeout):
+            end = time.monotonic() + timeout
+            while time.monotonic() < end:
+                try:
+                    seen.append(lines.get(timeout=0.1))
+                except queue.Empty:
+                    continue
+                if seen[-1] == wanted:
+                    return True
+            return False
+
+        def send(*commands):
+            proc.stdin.write("".join(command + "\n" for command in commands))
+            proc.stdin.flush()
+
+        try:
+            # The exact proof of a prime of 1000 digits takes minutes: a stop must end it.
+            send("select 1001 Generate prime number", "press 1019", "415", "5")
+            self.assertTrue(wait_for("[%d] " % STATUS, 60), seen)
+            prime = Output(seen).last(RESULT)
+            self.assertEqual(len(prime), 1000)
+            send("select 1001 a is prime? (Slow, 100%)", "set 1004 " + prime, "press 1019")
+            self.assertTrue(wait_for("[%d] Calculating..." % STATUS, 30))
+            time.sleep(1)
+            proc.send_signal(signal.SIGINT)
+            # A bound against a hang, far below the time of the whole proof.
+            self.assertTrue(wait_for("[%d] Stopped" % STATUS, 40), seen[-5:])
+            stopped = Output(seen)
+            self.assertEqual(stopped.last(RESULT), "")
+            self.assertGreater(time_value(stopped.last(TIME)), 0.9)
+            send("show 1004", "select 1001 a ^ b", "set 1004 3", "set 1006 5", "press 1019")
+            self.assertTrue(wait_for("[%d] 243" % RESULT, 30), seen[-5:])
+            self.assertIn("[%d] %s" % (A, prime), seen)   # the parameter stayed as it was
+            send("close")
+            self.assertEqual(proc.wait(timeout=30), 0)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stdin.close()
+            proc.stdout.close()
 
 
 if __name__ == "__main__":

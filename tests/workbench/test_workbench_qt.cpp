@@ -269,3 +269,88 @@ TEST(WorkbenchDialog, LongResultIsShownCopiedAndCleared) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string widget_text(int id) {
+    QWidget *w = qt::control(id);
+    if (auto *button = qobject_cast<QPushButton *>(w)) return button->text().toStdString();
+    if (auto *label = qobject_cast<QLabel *>(w)) return label->text().toStdString();
+    return "";
+}
+
+bool read_only(int id) {
+    auto *edit = qobject_cast<QPlainTextEdit *>(qt::control(id));
+    return edit && edit->isReadOnly();
+}
+
+// While a calculation runs (here: waiting in its prompt) "&Calculate" reads "&Stop", the
+// parameter fields cannot be edited and the status line shows the elapsed time; a click of
+// "&Stop", or Esc, ends it as stopped: "Stopped", no result, the time until the stop, the
+// parameters as they were.
+TEST(WorkbenchDialog, StopButtonAndEscStopACalculation) {
+    wb::install_work_hooks();
+    qt::clear_recorded();
+    qt::auto_close_message_boxes(true);
+    run_dialog([] {
+        select_operation("a is prime? (Fermat, <>100%)");
+        for (bool by_escape : {false, true}) {
+            dlg::set_text(wb::kFieldA, "1000003");
+            dlg::set_text(wb::kResultField, "earlier result");
+            std::string button_during, status_during;
+            bool fields_read_only = false;
+            qt::inspect_input_boxes([&](QDialog *) {
+                QTest::qWait(700);   // the status line shows progress after 0.3 s
+                button_during = widget_text(wb::kCalculateButton);
+                status_during = widget_text(wb::kStatusLine);
+                fields_read_only = read_only(wb::kFieldA) && read_only(wb::kFieldB) && read_only(wb::kFieldC);
+                if (by_escape)
+                    QTest::keyClick(qt::main_dialog(), Qt::Key_Escape);
+                else
+                    QTest::mouseClick(qt::control(wb::kCalculateButton), Qt::LeftButton);
+            });
+            qt::queue_input_answer("5");
+            click(wb::kCalculateButton);
+            qt::inspect_input_boxes(nullptr);
+            EXPECT_EQ(button_during, "&Stop");
+            EXPECT_EQ(status_during.substr(0, 15), "Calculating... ") << status_during;
+            EXPECT_TRUE(fields_read_only);
+            EXPECT_EQ(dlg::get_text(wb::kStatusLine), "Stopped");
+            EXPECT_EQ(dlg::get_text(wb::kResultField), "");
+            EXPECT_EQ(dlg::get_text(wb::kResultCaption), "");
+            double seconds = dlg::number_from_text(dlg::get_text(wb::kTimeDisplay));
+            EXPECT_GE(seconds, 0.6) << dlg::get_text(wb::kTimeDisplay);
+            EXPECT_EQ(dlg::get_text(wb::kFieldA), "1000003");
+            EXPECT_EQ(widget_text(wb::kCalculateButton), "&Calculate");
+            EXPECT_FALSE(read_only(wb::kFieldA));
+        }
+        // Idle, Esc does nothing, and the next calculation runs as ever.
+        QTest::keyClick(qt::main_dialog(), Qt::Key_Escape);
+        qt::queue_input_answer("5");
+        click(wb::kCalculateButton);
+        EXPECT_EQ(dlg::get_text(wb::kResultField), "a is possibly a prime..");
+        EXPECT_EQ(dlg::get_text(wb::kStatusLine), "");
+    });
+    qt::auto_close_message_boxes(false);
+    dlg::set_exit_button(0);   // the other tests click "&Exit" while a handler runs
+    EXPECT_TRUE(qt::message_box_texts().empty());
+}
+
+// "&Exit" during a calculation stops it and ends the program at once.
+TEST(WorkbenchDialogDeathTest, ExitEndsTheProgramDuringACalculation) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT({
+        wb::install_work_hooks();
+        run_dialog([] {
+            select_operation("a is prime? (Fermat, <>100%)");
+            qt::inspect_input_boxes([](QDialog *) {
+                QTest::mouseClick(qt::control(wb::kExitButton), Qt::LeftButton);
+            });
+            QTest::mouseClick(qt::control(wb::kCalculateButton), Qt::LeftButton);
+            for (;;) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        });
+        std::exit(3);
+    }, testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
