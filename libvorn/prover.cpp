@@ -61,7 +61,8 @@ const std::string &helper_path() {
 }
 
 // Every CPU this process may run on, or fewer when VORN_PROOF_THREADS asks for fewer.
-long proof_threads() {
+long proof_threads(const ProofControl &control) {
+    if (control.threads > 0) return control.threads;
     long count = 1;
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
@@ -158,7 +159,8 @@ Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
         close(ends[0]);
         return Run::not_started;
     }
-    std::string request = std::string(1, method) + " " + std::to_string(proof_threads()) + " ";
+    std::string request = std::string(1, method) + " " + std::to_string(proof_threads(control)) + " " +
+                          std::to_string(control.pari_stack_limit) + " ";
     size_t digits_at = request.size();
     request.resize(digits_at + mpz_sizeinbase(n, 16) + 1);
     mpz_get_str(request.data() + digits_at, 16, n);
