@@ -38,6 +38,7 @@ constexpr int32_t kStageProof = 5;  // VN_STAGE_PROOF
 
 // VORN_PROVER names the helper program when set (ignored in set-user-id programs); else it
 // is vorn/vorn-prover beside the library file, where both the build and the install put it.
+// Looked up for each proof (microseconds beside the start of a process).
 std::string find_helper() {
     if (const char *path = secure_getenv("VORN_PROVER"); path && *path) return path;
     Dl_info info{};
@@ -53,11 +54,6 @@ std::string find_helper() {
 #else
     return {};
 #endif
-}
-
-const std::string &helper_path() {
-    static const std::string path = find_helper();
-    return path;
 }
 
 // Every CPU this process may run on, or fewer when VORN_PROOF_THREADS asks for fewer.
@@ -82,11 +78,15 @@ bool stop_requested(const ProofControl &control) {
     return control.stop && control.stop->load(std::memory_order_relaxed);
 }
 
-// Ends the helper at once and reaps it.
-void end_helper(pid_t pid) {
+// Ends the helper at once and reaps it: true when it had exited on its own (rather than
+// been killed by a signal, or reaped by someone else).
+bool end_helper(pid_t pid) {
     kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    pid_t reaped;
+    while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    return reaped == pid && WIFEXITED(status);
 }
 
 // Starts the helper with its standard input and output on one end of a socket pair (a
@@ -149,7 +149,7 @@ char await_answer(int fd, const ProofControl &control, bool &stopped) {
 
 // One proof in one helper process: method 'f' (all methods) or 'a' (FLINT alone).
 Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
-    const std::string &path = helper_path();
+    std::string path = find_helper();
     if (path.empty()) return Run::not_started;
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return Run::not_started;
@@ -170,9 +170,14 @@ Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
     char letter = send_all(ends[0], request) ? await_answer(ends[0], control, stopped) : 0;
     wipe(request);
     close(ends[0]);
-    if (stopped || letter == 0) {
+    if (stopped) {
         end_helper(pid);
-        return stopped ? Run::stopped : Run::died;
+        return Run::stopped;
+    }
+    if (letter == 0) {
+        // A helper that exits without an answer cannot work here (a program of another
+        // version, a missing library); one that a signal ended most likely ran out of memory.
+        return end_helper(pid) ? Run::not_started : Run::died;
     }
     // The answer is in: the helper exits on its own. A host that reaps every child itself
     // (or ignores SIGCHLD) may have taken it already, hence no check of the result.

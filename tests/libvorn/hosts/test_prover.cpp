@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -163,6 +164,23 @@ TEST(Prover, AStopEndsTheProofAndItsHelper) {
     errno = 0;
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+}  // namespace
+
+namespace {
+
+// Where the helper is missing or cannot work, FLINT proves in the calling thread.
+TEST(Prover, WithoutAWorkingHelperFlintStillAnswers) {
+    Z repunit, carmichael;
+    repunit_317(repunit);
+    chernick_carmichael(carmichael, 1000000);
+    for (const char *helper : {"/nonexistent/vorn-prover", "/bin/false"}) {
+        setenv("VORN_PROVER", helper, 1);
+        EXPECT_EQ(prove(repunit, 1), ProofResult::prime) << helper;
+        EXPECT_EQ(prove(carmichael, 1), ProofResult::composite) << helper;
+    }
+    unsetenv("VORN_PROVER");
 }
 
 }  // namespace
