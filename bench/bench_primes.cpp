@@ -5,6 +5,8 @@
 #include <gmp.h>
 #include <openssl/bn.h>
 #include <pari/pari.h>
+#include <sched.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -79,33 +81,74 @@ void load(mpz_srcptr x, vorn::Reg r) {
     if (vorn::putreg(b, r) != VN_OK) std::abort();
 }
 
-// Each repetition proves another number, so that the medians are over several numbers.
+// Each repetition proves another number, so that the medians are over several numbers; every
+// side proves the same ones.
 unsigned long next_seed(const std::string &name, unsigned long digits) {
     static std::map<std::string, unsigned long> repetition;
     return digits * 1000 + repetition[name]++;
 }
 
+// CPUs of this process's affinity mask (taskset -c 0 makes it one).
+int cpu_count() {
+    cpu_set_t set;
+    return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+}
+
+// CPU seconds of this process and of its children that have ended (the library's helpers).
+double cpu_seconds() {
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    auto sum = [](const rusage &r) {
+        return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+               static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
+    };
+    return sum(self) + sum(children);
+}
+
+// Wall time, and beside it the CPU time under the name with "_cpu" added: on a shared
+// machine the one-thread comparison is fairer in CPU time, which other processes' load
+// does not stretch.
+template <typename F>
+void timed_with_cpu(benchmark::State &state, const std::string &name, F &&call) {
+    double cpu_start = cpu_seconds();
+    bench::timed(state, bench::Clock::Wall, name, call);
+    bench::runs()[name + "_cpu"].push_back(cpu_seconds() - cpu_start);
+}
+
+// "all_cpus" for 0, else "1_thread".
+std::string threads_name(int64_t threads) { return threads == 0 ? "all_cpus" : "1_thread"; }
+
+// The library's proof with every CPU (range 1: 0) or one thread (1: VORN_PROOF_THREADS=1).
 void LibProve(benchmark::State &state) {
     auto digits = static_cast<unsigned long>(state.range(0));
+    std::string name = "vorn_" + threads_name(state.range(1));
+    if (state.range(1) == 0) unsetenv("VORN_PROOF_THREADS");
+    else setenv("VORN_PROOF_THREADS", "1", 1);
     mpz_t p;
     mpz_init(p);
-    random_prime(p, digits, next_seed("vorn", digits));
+    random_prime(p, digits, next_seed(name, digits));
     load(p, 1);
-    bench::timed(state, bench::Clock::Wall, "prove_" + std::to_string(digits) + "_digits/vorn", [] {
+    timed_with_cpu(state, "prove_" + std::to_string(digits) + "_digits/" + name, [] {
         if (vorn::is_prime_slow(1) != 1) std::abort();
     });
+    unsetenv("VORN_PROOF_THREADS");
     mpz_clear(p);
 }
 
+// PARI's isprime with its thread engine on every CPU (range 1: 0) or one thread (1).
 void PariIsprime(benchmark::State &state) {
     auto digits = static_cast<unsigned long>(state.range(0));
+    std::string name = "pari_isprime_" + threads_name(state.range(1));
+    std::string threads = std::to_string(state.range(1) == 0 ? cpu_count() : 1);
+    sd_nbthreads(threads.c_str(), d_SILENT);
     mpz_t p;
     mpz_init(p);
-    random_prime(p, digits, next_seed("pari", digits));
+    random_prime(p, digits, next_seed(name, digits));
     char *hex = mpz_get_str(nullptr, 16, p);
     std::string text = std::string("0x") + hex;
     free(hex);
-    bench::timed(state, bench::Clock::Wall, "prove_" + std::to_string(digits) + "_digits/pari_isprime", [&] {
+    timed_with_cpu(state, "prove_" + std::to_string(digits) + "_digits/" + name, [&] {
         pari_sp top = avma;
         if (!isprime(gp_read_str(text.c_str()))) std::abort();
         set_avma(top);
@@ -153,8 +196,10 @@ void LibProveFromThreads(benchmark::State &state) {
 
 BENCHMARK(LibProveFromThreads)->Arg(1)->Arg(8)->Iterations(1)->Repetitions(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibProveMersenne2203)->Iterations(5)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(LibProve)->Arg(300)->Arg(500)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(PariIsprime)->Arg(300)->Arg(500)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+// Three numbers per size and side. 1000 digits (minutes each, one number) only with
+// VORN_BENCH_1000=1 in the environment (see main).
+BENCHMARK(LibProve)->ArgsProduct({{300, 500}, {0, 1}})->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(PariIsprime)->ArgsProduct({{300, 500}, {0, 1}})->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(LibGeneratePrime1024)->Iterations(60)->Repetitions(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpensslGeneratePrime1024)->Iterations(60)->Repetitions(5)->Unit(benchmark::kMillisecond);
@@ -164,11 +209,21 @@ const bench::Pair kPairs[] = {
     {"prove_32x200_digits_8_threads/vorn", "prove_32x200_digits_1_threads/vorn", 0.6},
     {"generate_prime_1024/vorn", "generate_prime_1024/openssl", 0.6},
     {"generate_prime_1024/vorn", "generate_prime_1024/gmp_nextprime", 0.0},
-    {"prove_300_digits/vorn", "prove_300_digits/pari_isprime", 1.0},
-    {"prove_500_digits/vorn", "prove_500_digits/pari_isprime", 1.0},
+    {"prove_300_digits/vorn_all_cpus", "prove_300_digits/pari_isprime_1_thread", 0.6},
+    {"prove_300_digits/vorn_all_cpus", "prove_300_digits/pari_isprime_all_cpus", 1.0},
+    {"prove_300_digits/vorn_1_thread", "prove_300_digits/pari_isprime_1_thread", 1.0},
+    {"prove_500_digits/vorn_all_cpus", "prove_500_digits/pari_isprime_1_thread", 0.6},
+    {"prove_500_digits/vorn_all_cpus", "prove_500_digits/pari_isprime_all_cpus", 1.0},
+    {"prove_500_digits/vorn_1_thread", "prove_500_digits/pari_isprime_1_thread", 1.0},
+    {"prove_300_digits/vorn_1_thread_cpu", "prove_300_digits/pari_isprime_1_thread_cpu", 1.0},
+    {"prove_500_digits/vorn_1_thread_cpu", "prove_500_digits/pari_isprime_1_thread_cpu", 1.0},
+    {"prove_300_digits/vorn_all_cpus_cpu", "prove_300_digits/vorn_1_thread_cpu", 0.0},
+    {"prove_500_digits/vorn_all_cpus_cpu", "prove_500_digits/vorn_1_thread_cpu", 0.0},
+    {"prove_1000_digits/vorn_all_cpus", "prove_1000_digits/pari_isprime_1_thread", 0.0},
 };
 
 void report() {
+    std::printf("\nCPUs in the affinity mask: %d\n", cpu_count());
     if (double t = bench::median("prove_2^2203-1/vorn"))
         std::printf("\nprove 2^2203-1 and reject 2^2203+1: %.6f s (target: well inside 1 s)\n", t);
     bench::print_pairs(kPairs);
@@ -182,5 +237,9 @@ int main(int argc, char **argv) {
     pari_init_opts(size_t{16} << 20, 1u << 20, INIT_DFTm | INIT_noINTGMPm);
     paristack_setsize(size_t{16} << 20, size_t{1} << 30);
     DEBUGMEM = 0;
+    if (const char *big = std::getenv("VORN_BENCH_1000"); big && *big == '1') {
+        benchmark::RegisterBenchmark("LibProve1000", LibProve)->Args({1000, 0})->Iterations(1)->Unit(benchmark::kSecond);
+        benchmark::RegisterBenchmark("PariIsprime1000", PariIsprime)->Args({1000, 1})->Iterations(1)->Unit(benchmark::kSecond);
+    }
     return bench::run(argc, argv, report);
 }

@@ -38,6 +38,7 @@ constexpr int32_t kStageProof = 5;  // VN_STAGE_PROOF
 
 // VORN_PROVER names the helper program when set (ignored in set-user-id programs); else it
 // is vorn/vorn-prover beside the library file, where both the build and the install put it.
+// Looked up for each proof (microseconds beside the start of a process).
 std::string find_helper() {
     if (const char *path = secure_getenv("VORN_PROVER"); path && *path) return path;
     Dl_info info{};
@@ -55,13 +56,9 @@ std::string find_helper() {
 #endif
 }
 
-const std::string &helper_path() {
-    static const std::string path = find_helper();
-    return path;
-}
-
 // Every CPU this process may run on, or fewer when VORN_PROOF_THREADS asks for fewer.
-long proof_threads() {
+long proof_threads(const ProofControl &control) {
+    if (control.threads > 0) return control.threads;
     long count = 1;
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
@@ -81,11 +78,15 @@ bool stop_requested(const ProofControl &control) {
     return control.stop && control.stop->load(std::memory_order_relaxed);
 }
 
-// Ends the helper at once and reaps it.
-void end_helper(pid_t pid) {
+// Ends the helper at once and reaps it: true when it had exited on its own (rather than
+// been killed by a signal, or reaped by someone else).
+bool end_helper(pid_t pid) {
     kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    pid_t reaped;
+    while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    return reaped == pid && WIFEXITED(status);
 }
 
 // Starts the helper with its standard input and output on one end of a socket pair (a
@@ -148,7 +149,7 @@ char await_answer(int fd, const ProofControl &control, bool &stopped) {
 
 // One proof in one helper process: method 'f' (all methods) or 'a' (FLINT alone).
 Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
-    const std::string &path = helper_path();
+    std::string path = find_helper();
     if (path.empty()) return Run::not_started;
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return Run::not_started;
@@ -158,7 +159,8 @@ Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
         close(ends[0]);
         return Run::not_started;
     }
-    std::string request = std::string(1, method) + " " + std::to_string(proof_threads()) + " ";
+    std::string request = std::string(1, method) + " " + std::to_string(proof_threads(control)) + " " +
+                          std::to_string(control.pari_stack_limit) + " ";
     size_t digits_at = request.size();
     request.resize(digits_at + mpz_sizeinbase(n, 16) + 1);
     mpz_get_str(request.data() + digits_at, 16, n);
@@ -168,9 +170,14 @@ Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
     char letter = send_all(ends[0], request) ? await_answer(ends[0], control, stopped) : 0;
     wipe(request);
     close(ends[0]);
-    if (stopped || letter == 0) {
+    if (stopped) {
         end_helper(pid);
-        return stopped ? Run::stopped : Run::died;
+        return Run::stopped;
+    }
+    if (letter == 0) {
+        // A helper that exits without an answer cannot work here (a program of another
+        // version, a missing library); one that a signal ended most likely ran out of memory.
+        return end_helper(pid) ? Run::not_started : Run::died;
     }
     // The answer is in: the helper exits on its own. A host that reaps every child itself
     // (or ignores SIGCHLD) may have taken it already, hence no check of the result.

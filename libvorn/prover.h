@@ -5,6 +5,7 @@
 #include <gmp.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace vn {
@@ -17,6 +18,12 @@ struct ProofControl {
     const std::atomic<bool> *stop = nullptr;
     std::atomic<int32_t> *stage = nullptr;     // which method runs now
     std::atomic<int32_t> *permille = nullptr;  // how far it is, where that is known
+    // Threads the proof may use: 0 for every CPU of the affinity mask, fewer when the
+    // environment variable VORN_PROOF_THREADS asks for fewer.
+    int32_t threads = 0;
+    // When not 0, PARI's stack may not exceed this many bytes (for tests of a proof that
+    // runs out of stack); 0 lets the helper size it.
+    size_t pari_stack_limit = 0;
 };
 
 // Proves n prime or composite. n is odd, above 2^64, and passed BPSW.

@@ -2,9 +2,11 @@
 // composite. The library starts it for each proof above 2^64 (see prover.cpp), so PARI's
 // state, stack, threads and warnings live and die with this process, never in the host's.
 //
-// Request on standard input, one line:   <method> <threads> <hexadecimal digits of n>
+// Request on standard input, one line:   <method> <threads> <stack> <hexadecimal digits of n>
 //   method 'f': n - 1 / n + 1 proofs, then PARI's ECPP, then FLINT's APR-CL if PARI fails;
-//   method 'a': FLINT alone (for a retry after this program died, such as of memory).
+//   method 'a': FLINT alone (for a retry after this program died, such as of memory);
+//   threads: how many PARI may use; stack: the most bytes PARI's stack may take, 0 for
+//   what fits (tests give a small one).
 // Answer on standard output, one letter: 'P' prime, 'C' composite, 'F' no verdict.
 // n must be odd, above 2^64, and have passed BPSW.
 #include <fcntl.h>
@@ -103,9 +105,13 @@ struct PariBudget {
     long threads = 1;
 };
 
-PariBudget pari_budget(long threads) {
+PariBudget pari_budget(long threads, size_t stack_limit) {
     PariBudget b;
     b.threads = threads;
+    if (stack_limit > 0) {
+        b.stack = b.stack_max = b.thread_stack_max = stack_limit;
+        return b;
+    }
     struct rlimit limit {};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
         b.stack = 32 * kMiB;
@@ -137,8 +143,8 @@ void start_pari(const PariBudget &b) {
 }
 
 // 1 prime, 0 composite, -1 when PARI failed (out of stack or memory, or any other error).
-int pari_ecpp(const std::string &hex, long threads) {
-    start_pari(pari_budget(threads));
+int pari_ecpp(const std::string &hex, long threads, size_t stack_limit) {
+    start_pari(pari_budget(threads, stack_limit));
     std::string text = "0x" + hex;
     volatile int verdict = -1;
     pari_CATCH(CATCH_ALL) {
@@ -188,8 +194,10 @@ int main() {
     if (!read_request(request)) return 2;
     char method = 0;
     long threads = 0;
+    unsigned long long stack_limit = 0;
     int consumed = 0;
-    if (std::sscanf(request.c_str(), "%c %ld %n", &method, &threads, &consumed) != 2 || consumed <= 0)
+    if (std::sscanf(request.c_str(), "%c %ld %llu %n", &method, &threads, &stack_limit, &consumed) != 3 ||
+        consumed <= 0)
         return 2;
     std::string hex = request.substr(static_cast<size_t>(consumed));
     while (!hex.empty() && (hex.back() == '\n' || hex.back() == ' ')) hex.pop_back();
@@ -205,9 +213,16 @@ int main() {
     fmpz_init(n);
     if (fmpz_set_str(n, hex.c_str(), 16) != 0 || fmpz_cmp_ui(n, 3) < 0 || fmpz_is_even(n)) return 2;
     int verdict = -1;
-    if (method == 'f') {
+    // A number that fails BPSW is proven composite. The library sends none, but PARI's ECPP
+    // would spend many seconds on a composite (21 s on a 72-bit Carmichael number).
+    mpz_t m;
+    mpz_init(m);
+    fmpz_get_mpz(m, n);
+    if (mpz_probab_prime_p(m, 0) == 0) verdict = 0;
+    mpz_clear(m);
+    if (verdict < 0 && method == 'f') {
         verdict = prove_by_n_plus_minus_1(n);
-        if (verdict < 0) verdict = pari_ecpp(hex, threads);
+        if (verdict < 0) verdict = pari_ecpp(hex, threads, static_cast<size_t>(stack_limit));
     }
     if (verdict < 0) verdict = fmpz_is_prime(n);  // FLINT's n -/+ 1 proofs and APR-CL
     answer(verdict == 1 ? 'P' : verdict == 0 ? 'C' : 'F');
