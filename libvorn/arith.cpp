@@ -57,6 +57,7 @@ void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, d
     unsigned rest = 0;
     while (rest + 1 < 64 && (n >> (rest + 1)) > 0 && result_bits / static_cast<double>(1ul << rest) > 1048576.0)
         ++rest;
+    if (rest > 0) ctx.check();
     mpz_pow_ui(r, base, n >> rest);
     for (unsigned i = rest; i-- > 0;) {
         ctx.check();
