@@ -196,6 +196,7 @@ struct Lane {
     bool byte_form[kLaneRegs];
     Snap before[kLaneRegs];
     int ops_left = kMaxOps;
+    bool numbered = false;  // opcodes by number (flag bit 7), else the stored seeds' reading
     bool filled = false;
     int slow_left = 3;  // prime, key and BBS generation, proofs, known-answer checks: 10 ms and more
 
@@ -352,13 +353,23 @@ bool parse_decimal(const std::string &s, mpz_class &x) {
     return true;
 }
 
+// Opcodes have fixed numbers: a new one takes the next free number and none is ever renumbered.
+// Inputs whose flag byte has bit 7 set read an opcode byte as that number (a number not
+// assigned ends the input). Inputs without it are read as the stored seeds were written: the
+// byte modulo kLegacyOps, over the first 51 opcodes only, which stay what they were.
 enum Op {
-    PUT, PUTNUM, PUTTEXT, PUTSPECIAL, GET, DEC2HUGE, HUGE2DEC, HUGE2HEX, COPYREG, SWAPREG,
-    READPRIMES, HOUSEKEEPING, ADD, SUB, MUL, MULBY2, DIVBY2, DIV, MOD, POW, POWMOD, GCD, MODINV,
-    ISZERO, ISODD, ISEQUAL, ISNOTEQUAL, ISLESS, ISRELPRIME, ISPRIME_DIV, ISPRIME_SLOW, ISPRIME_F,
-    ISPRIME_RB, RANDOM, PRIME, RSAKEYS, INITBBS, BBSBITS, RSABITS, ENC_RSA, DEC_RSA, ENC_CBC,
-    DEC_CBC, ENC_ECB, DEC_ECB, ENC_1BLOCK, DEC_1BLOCK, SHA256, VECTORS, HAMMER, FILL, OP_COUNT
+    PUT = 0, PUTNUM = 1, PUTTEXT = 2, PUTSPECIAL = 3, GET = 4, DEC2HUGE = 5, HUGE2DEC = 6,
+    HUGE2HEX = 7, COPYREG = 8, SWAPREG = 9, READPRIMES = 10, HOUSEKEEPING = 11, ADD = 12,
+    SUB = 13, MUL = 14, MULBY2 = 15, DIVBY2 = 16, DIV = 17, MOD = 18, POW = 19, POWMOD = 20,
+    GCD = 21, MODINV = 22, ISZERO = 23, ISODD = 24, ISEQUAL = 25, ISNOTEQUAL = 26, ISLESS = 27,
+    ISRELPRIME = 28, ISPRIME_DIV = 29, ISPRIME_SLOW = 30, ISPRIME_F = 31, ISPRIME_RB = 32,
+    RANDOM = 33, PRIME = 34, RSAKEYS = 35, INITBBS = 36, BBSBITS = 37, RSABITS = 38,
+    ENC_RSA = 39, DEC_RSA = 40, ENC_CBC = 41, DEC_CBC = 42, ENC_ECB = 43, DEC_ECB = 44,
+    ENC_1BLOCK = 45, DEC_1BLOCK = 46, SHA256 = 47, VECTORS = 48, HAMMER = 49, FILL = 50,
+    STOPPED = 51,  // a long call made while a stop is asked for: nothing changes
+    OP_COUNT = 52
 };
+constexpr int kLegacyOps = 51;
 
 // Numbers the primality opcodes like to see.
 const char *const kSpecials[] = {
@@ -392,7 +403,11 @@ void Lane::run() {
 }
 
 void Lane::step() {
-    int op = in.byte() % OP_COUNT;
+    int op = numbered ? in.byte() : in.byte() % kLegacyOps;
+    if (op >= OP_COUNT) {
+        ops_left = 0;  // a number no opcode has (yet)
+        return;
+    }
     current_op = op;
     if (filled && op != FILL) {
         // After the fill every snapshot copies it: only a few more calls.
@@ -1067,6 +1082,40 @@ void Lane::step() {
         byte_form[d.idx] = true;
         return;
     }
+    case STOPPED: {
+        // This thread asks itself to stop: a prime search, a generator run or a large power
+        // then fails with VN_E_CANCELLED and changes nothing, until the token is taken again.
+        Arg d = reg_arg(), s = reg_arg();
+        int32_t token = VN_WORKTOKEN();
+        CHECK(token > 0);
+        CHECK(VN_STOPWORK(&token) == VN_OK);
+        int32_t bits = 64 + in.byte() * 2, rounds = 2, len = 1 + in.byte(), multi = 1;
+        int32_t ret;
+        switch (in.byte() % 3) {
+        case 0: ret = VN_GENERATEPRIME(&bits, &rounds, ptr(d)); break;
+        case 1: {
+            int32_t bbs_n = base + s.idx;  // a state register may be anything: the checks come first
+            ret = VN_GENERATEBBSRANDOMBITS(&len, &multi, ptr(s), &bbs_n, ptr(d), ptr(s));
+            break;
+        }
+        default: {
+            // 3^(2^21): beyond the size a power does in one GMP call.
+            std::string three = "\x03", exponent = std::string("\x00\x00\x20", 3);
+            VN_STRING t{three.data(), 1}, e{exponent.data(), 3};
+            int32_t r1 = kSentinel - 1 - base / 4, r2 = r1 - 1;  // 254, 253 or 252, 251: no lane's
+            CHECK(VN_PUTREG(&t, &r1) == VN_OK && VN_PUTREG(&e, &r2) == VN_OK);
+            ret = VN_POW(&r1, &r2, ptr(d));
+            break;
+        }
+        }
+        int32_t error = VN_GETGLOBALERROR();
+        CHECK(VN_WORKTOKEN() == token);
+        // Bad arguments are refused before any work; everything else is stopped.
+        CHECK(ret == VN_FAIL);
+        if (!bad({&d, &s})) CHECK(error == VN_E_CANCELLED || error == VN_E_ARGUMENT || error == VN_E_TOOBIG);
+        check_unchanged();
+        return;
+    }
     case FILL: {
         Arg d = reg_arg();
         uint8_t how = in.byte();
@@ -1116,6 +1165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Lane a, b;
         a.base = 0;
         b.base = kLaneRegs;
+        a.numbered = b.numbered = (flags & 0x80) != 0;
         a.solo = b.solo = false;
         a.in = {data, size / 2};
         b.in = {data + size / 2, size - size / 2};
@@ -1125,6 +1175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } else {
         Lane a;
         a.in = {data, size};
+        a.numbered = (flags & 0x80) != 0;
         int draws = (flags & 4) ? a.in.byte() : 0;  // read in every build, so inputs mean the same
         a.may_fill = (flags & 0x38) == 0x38;
 #ifndef VORN_TESTING

@@ -184,7 +184,7 @@ VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t
         }
         unsigned char iv_bytes[16];
         if (given.empty()) {
-            if (!random_bytes(iv_bytes, 16)) return VN_FAIL;
+            if (!random_bytes(quick_context(), iv_bytes, 16)) return VN_FAIL;
         } else {
             std::copy(given.begin(), given.end(), iv_bytes);
         }

@@ -25,7 +25,90 @@ int32_t compute_checked(Register &d, Compute &&compute) {
     return VN_OK;
 }
 
+// x = x^2, in three half-size products with a check between them where one squaring of x
+// would take more than a second or so.
+void long_square(const Context &ctx, mpz_ptr x) {
+    size_t bits = bit_size(x);
+    if (bits < (size_t{1} << 25)) {
+        mpz_mul(x, x, x);
+        return;
+    }
+    // x = hi*2^h + lo: x^2 = hi^2*2^2h + 2*hi*lo*2^h + lo^2.
+    size_t h = bits / 2;
+    Num hi, lo, t;
+    mpz_tdiv_q_2exp(hi, x, h);
+    mpz_tdiv_r_2exp(lo, x, h);
+    mpz_mul(t, hi, lo);
+    ctx.check();
+    mpz_mul(hi, hi, hi);
+    ctx.check();
+    mpz_mul(lo, lo, lo);
+    mpz_mul_2exp(hi, hi, 2 * h);
+    mpz_mul_2exp(t, t, h + 1);
+    mpz_add(x, hi, t);
+    mpz_add(x, x, lo);
+}
+
 }  // namespace
+
+void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, double result_bits) {
+    // The top bits of n by GMP's own power up to a result of about 2^20 bits (milliseconds),
+    // then a squaring per remaining bit.
+    unsigned rest = 0;
+    while (rest + 1 < 64 && (n >> (rest + 1)) > 0 && result_bits / static_cast<double>(1ul << rest) > 1048576.0)
+        ++rest;
+    if (rest > 0) ctx.check();
+    mpz_pow_ui(r, base, n >> rest);
+    for (unsigned i = rest; i-- > 0;) {
+        ctx.check();
+        ctx.progress(bit_size(r), static_cast<uint64_t>(result_bits));
+        long_square(ctx, r);
+        if ((n >> i) & 1) mpz_mul(r, r, base);
+    }
+}
+
+void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure) {
+    // A modular squaring costs about limbs^2 word products below GMP's FFT sizes (less
+    // beyond), each a fraction of a nanosecond: up to 2^28 of them in all (about a tenth of a
+    // second) go in one piece, and pieces are half that.
+    auto limbs = static_cast<double>(mpz_size(m));
+    double per_bit = limbs * limbs;
+    size_t ebits = bit_size(e);
+    auto run = [&](mpz_ptr out, mpz_srcptr base, mpz_srcptr exp) {
+        if (secure && mpz_sgn(exp) > 0) mpz_powm_sec(out, base, exp, m);
+        else mpz_powm(out, base, exp, m);
+    };
+    if (static_cast<double>(ebits) * per_bit <= 268435456.0) {
+        run(r, b, e);
+        return;
+    }
+    auto piece = static_cast<size_t>(134217728.0 / per_bit);
+    if (piece < 1) piece = 1;
+    Num result, k, power, t;
+    mpz_set_ui(result, 1);
+    for (size_t pos = ebits; pos > 0;) {
+        size_t c = piece < pos ? piece : pos;
+        pos -= c;
+        ctx.check();
+        ctx.progress(ebits - pos - c, ebits);
+        // The next c bits of e, from the top.
+        mpz_tdiv_q_2exp(k, e, pos);
+        mpz_tdiv_r_2exp(k, k, c);
+        if (mpz_cmp_ui(result, 1) != 0) {
+            mpz_set_ui(power, 0);
+            mpz_setbit(power, c);
+            mpz_powm(result, result, power, m);
+            ctx.check();
+        }
+        if (mpz_sgn(k) != 0) {
+            run(t, b, k);
+            mpz_mul(result, result, t);
+            mpz_mod(result, result, m);
+        }
+    }
+    mpz_mod(r, result, m);
+}
+
 }  // namespace vn
 
 using namespace vn;
@@ -148,10 +231,9 @@ VN_API int32_t VN_POW(int32_t *a, int32_t *e, int32_t *d) {
         double mant = mpz_get_d_2exp(&scale, base);  // base = mant * 2^scale, mant in [0.5, 1)
         double result_bits = static_cast<double>(n) * (static_cast<double>(scale) + std::log2(mant)) + 1;
         if (result_bits > static_cast<double>(kMaxBits) + 1) return fail(VN_E_TOOBIG);
-        if (result_bits > static_cast<double>(kMaxBits) - 1)
-            return compute_checked(*z, [&](mpz_ptr t) { mpz_pow_ui(t, base, n); });
-        mpz_pow_ui(set_number(*z), base, n);
-        return VN_OK;
+        // Into a temporary: a stop leaves the destination as it was.
+        Work work(VN_STAGE_POWER);
+        return compute_checked(*z, [&](mpz_ptr t) { long_pow(work, t, base, n, result_bits); });
     });
 }
 
@@ -165,7 +247,10 @@ VN_API int32_t VN_POWMOD(int32_t *a, int32_t *e, int32_t *m, int32_t *d) {
             mpz_set_ui(set_number(*z), 0);
             return VN_OK;
         }
-        mpz_powm(set_number(*z), base, exp, mod);
+        Work work(VN_STAGE_POWER);
+        Num t;
+        long_powm(work, t, base, exp, mod);
+        adopt_number(*z, t);
         return VN_OK;
     });
 }

@@ -364,6 +364,12 @@ struct ManyLimbs {
     size_t limbs;
     u64 ninv;
     std::vector<mp_limb_t> n, y, base, t, x;
+    ~ManyLimbs() {
+        wipe(x);
+        wipe(y);
+        wipe(t);
+        wipe(base);
+    }
 
     // r = t / R mod n for t < n*R (2*limbs words, clobbered). Each row's carry is parked in
     // the word the row cleared and added in one pass at the end, as GMP's own redc does.
@@ -397,6 +403,10 @@ struct ManyLimbs {
 struct PlainLimbs {
     size_t limbs;
     std::vector<mp_limb_t> n, x, t, q;
+    ~PlainLimbs() {
+        wipe(x);
+        wipe(t);
+    }
     void square() {
         const auto sz = static_cast<mp_size_t>(limbs);
         mpn_sqr(t.data(), x.data(), sz);
@@ -430,22 +440,31 @@ struct BitPacker {
 // for the squaring of BBS.
 using ExponentBits = std::vector<unsigned char>;
 
+// Runs the steps in chunks of about a millisecond (chunk steps each), checking for a stop and
+// reporting the share done between chunks.
 template <typename Engine>
-void run_steps(Engine &eng, u64 steps, unsigned j, const ExponentBits &exponent, BitPacker &pack) {
-    if (exponent.empty()) {
-        for (u64 i = 0; i < steps; ++i) {
+void run_steps(const Context &ctx, Engine &eng, u64 steps, u64 chunk, unsigned j,
+               const ExponentBits &exponent, BitPacker &pack) {
+    for (u64 done = 0; done < steps;) {
+        u64 end = steps - done > chunk ? done + chunk : steps;
+        if constexpr (requires { eng.multiply(); }) {
+            if (!exponent.empty()) {
+                for (; done < end; ++done) {
+                    eng.base = eng.y;
+                    for (unsigned char bit : exponent) {
+                        eng.square();
+                        if (bit) eng.multiply();
+                    }
+                    pack.put(eng.low_bits(), j);
+                }
+            }
+        }
+        for (; done < end; ++done) {
             eng.square();
             pack.put(eng.low_bits(), j);
         }
-        return;
-    }
-    for (u64 i = 0; i < steps; ++i) {
-        eng.base = eng.y;
-        for (unsigned char bit : exponent) {
-            eng.square();
-            if (bit) eng.multiply();
-        }
-        pack.put(eng.low_bits(), j);
+        ctx.check();
+        ctx.progress(done, steps);
     }
 }
 
@@ -460,27 +479,27 @@ unsigned bits_per_step(mpz_srcptr n) {
 
 // Writes len bytes from x (0 < x < n, n odd) stepping by squaring (empty exponent) or by the
 // exponent, and leaves the final x in x.
-bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j, size_t len,
-              std::string &out) {
+bool generate(const Context &ctx, mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
+              size_t len, std::string &out) {
     out.assign(len + 8, '\0');
     BitPacker pack{reinterpret_cast<unsigned char *>(out.data())};
     u64 steps = (static_cast<u64>(len) * 8 + j - 1) / j;
     size_t limbs = static_cast<size_t>(mpz_size(n));
+    // A step costs about limbs^2 per squaring or multiplication; a chunk about 2^18 of those.
+    u64 step_cost = static_cast<u64>(limbs) * limbs * (exponent.size() + exponent.size() / 4 + 1);
+    u64 chunk = step_cost >= (u64{1} << 18) ? 1 : (u64{1} << 18) / step_cost;
     u64 ninv = negated_inverse(mpz_getlimbn(n, 0));
     if (limbs == 1) {
         OneLimb eng{mpz_getlimbn(n, 0), ninv, 0, 0};
         to_montgomery(&eng.y, 1, x, n);
-        run_steps(eng, steps, j, exponent, pack);
+        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
         mpz_set_ui(x, eng.low_bits());
     } else if (limbs == 2 && exponent.empty()) {
         u128 nn = static_cast<u128>(mpz_getlimbn(n, 1)) << 64 | mpz_getlimbn(n, 0);
         unsigned shift = static_cast<unsigned>(128 - bit_size(n));
         TwoLimbsPlain eng{nn << shift, reciprocal(nn << shift), shift,
                           static_cast<u128>(mpz_getlimbn(x, 1)) << 64 | mpz_getlimbn(x, 0)};
-        for (u64 i = 0; i < steps; ++i) {
-            eng.square();
-            pack.put(eng.low_bits(), j);
-        }
+        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
         u64 y[2] = {static_cast<u64>(eng.x), static_cast<u64>(eng.x >> 64)};
         mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
     } else if (limbs == 2) {
@@ -493,18 +512,18 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
         if (have_mulx() && (nn >> 126) == 0) {
             TwoLimbsMulx<true> fast(eng.n, eng.ninv);
             fast.y = eng.y;
-            run_steps(fast, steps, j, exponent, pack);
+            run_steps(ctx, fast, steps, chunk, j, exponent, pack);
             eng.y = fast.y;
         } else if (have_mulx()) {
             TwoLimbsMulx<false> fast(eng.n, eng.ninv);
             fast.y = eng.y;
-            run_steps(fast, steps, j, exponent, pack);
+            run_steps(ctx, fast, steps, chunk, j, exponent, pack);
             eng.y = fast.y;
         } else {
-            run_steps(eng, steps, j, exponent, pack);
+            run_steps(ctx, eng, steps, chunk, j, exponent, pack);
         }
 #else
-        run_steps(eng, steps, j, exponent, pack);
+        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
 #endif
         u128 r = eng.reduce(eng.y, 0);
         y[0] = static_cast<u64>(r);
@@ -517,26 +536,17 @@ bool generate(mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
             eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
             eng.x[i] = mpz_getlimbn(x, static_cast<mp_size_t>(i));
         }
-        for (u64 i = 0; i < steps; ++i) {
-            eng.square();
-            pack.put(eng.low_bits(), j);
-        }
+        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
         mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
-        wipe(eng.x);
-        wipe(eng.t);
     } else {
         ManyLimbs eng{limbs, ninv, {}, std::vector<mp_limb_t>(limbs), {}, std::vector<mp_limb_t>(2 * limbs),
                       std::vector<mp_limb_t>(limbs)};
         eng.n.resize(limbs);
         for (size_t i = 0; i < limbs; ++i) eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
         to_montgomery(eng.y.data(), limbs, x, n);
-        run_steps(eng, steps, j, exponent, pack);
+        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
         eng.from_montgomery();
         mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
-        wipe(eng.x);
-        wipe(eng.y);
-        wipe(eng.t);
-        wipe(eng.base);
     }
     pack.flush();
     out.resize(len);
@@ -587,7 +597,13 @@ int32_t generator_call(const int32_t *len, unsigned j_wanted, int32_t *s, int32_
         return fail(VN_E_ARGUMENT);
     unsigned j = j_wanted == 0 ? bits_per_step(modulus) : j_wanted;
     std::string bytes;
-    generate(x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
+    Work work(VN_STAGE_GENERATE);
+    try {
+        generate(work, x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
+    } catch (const Cancelled &) {
+        wipe(bytes);
+        throw;
+    }
     set_bytes(*ro, std::move(bytes));
     adopt_number(*r2, x);
     return VN_OK;
@@ -607,13 +623,14 @@ VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) {
         if (!regs(&rn, n, &rs, s)) return VN_FAIL;
         if (*bits < VN_MIN_BBS_BITS || *bits > VN_MAX_BBS_BITS) return fail(VN_E_BITS);
         Num p, q, modulus, x, state, lo, hi;
-        bool ok = two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), true, 0);
+        Work work(VN_STAGE_SEARCH);
+        bool ok = two_prime_modulus(work, p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), true, 0);
         // x coprime to n and a square x^2 that is not 1 (x = +-1 or the other two roots of 1),
         // nor n - 1 (not a square modulo a Blum integer, so it never comes; the check is cheap).
         mpz_set_ui(lo, 2);
         mpz_sub_ui(hi, modulus, 2);
         while (ok) {
-            ok = random_range(x, lo, hi);
+            ok = random_range(work, x, lo, hi);
             if (!ok) break;
             mpz_gcd(state, x, modulus);
             if (mpz_cmp_ui(state, 1) != 0) continue;

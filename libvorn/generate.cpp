@@ -1,5 +1,6 @@
 // Random numbers and random primes. Every random bit comes from the CSPRNG (random_bytes).
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <vector>
 
@@ -30,7 +31,7 @@ bool meets_constraints(uint64_t p, bool three_mod_four, unsigned long avoid_fact
 
 // Up to 20 bits: list the qualifying primes and draw one, so that impossible constraints
 // (no 3-bit prime is 3 mod 4 with p-1 prime to 3) end in a failure rather than a loop.
-bool small_prime(mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoid_factor_of) {
+bool small_prime(const Context &ctx, mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoid_factor_of) {
     std::vector<uint32_t> found;
     uint32_t lo = uint32_t{1} << (bits - 1);
     for (uint32_t n : primes_below(uint32_t{1} << bits))
@@ -41,7 +42,7 @@ bool small_prime(mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoi
     }
     Num idx, lo_z, hi_z;
     mpz_set_ui(hi_z, found.size() - 1);
-    bool ok = random_range(idx, lo_z, hi_z);
+    bool ok = random_range(ctx, idx, lo_z, hi_z);
     if (ok) mpz_set_ui(p, found[mpz_get_ui(idx)]);
     return ok;
 }
@@ -76,18 +77,34 @@ void sieve_window(std::vector<uint8_t> &composite, const std::vector<uint32_t> &
     }
 }
 
-bool large_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+bool large_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
                  unsigned long avoid_factor_of) {
     const uint32_t step = three_mod_four ? 4 : 2;
     const size_t count = sieve_prime_count(bits);
     std::vector<uint32_t> r;
     std::vector<uint8_t> composite(kWindow);
+    // The residues and the sieve tell the prime modulo every sieve prime: wiped however the
+    // search ends, a stop included.
+    struct WipeTables {
+        std::vector<uint32_t> &r;
+        std::vector<uint8_t> &composite;
+        ~WipeTables() {
+            wipe(r);
+            wipe(composite);
+        }
+    } wipe_tables{r, composite};
     Num base, cand, two, room;
     mpz_set_ui(two, 2);
     bool ok = true, found = false;
+    // Progress: candidates that survived the sieve, against how many a search needs on
+    // average (one prime among ln(2^bits) numbers, a sieve that leaves about 1.12 / ln(P) of
+    // the odd ones): 1 - e^(-tried/expected) rises steadily and reaches 1000 only at the end.
+    double sieve_limit = static_cast<double>(sieve_primes()[count - 1]);
+    double expected = 0.6931 * static_cast<double>(bits) * 1.12 / (2 * std::log(sieve_limit));
+    uint64_t tried = 0;
     while (ok && !found) {
         // A fresh random start: top bit set, odd (3 mod 4 when asked).
-        if (!(ok = random_bits(base, bits))) break;
+        if (!(ok = random_bits(ctx, base, bits))) break;
         mpz_setbit(base, bits - 1);
         mpz_setbit(base, 0);
         if (three_mod_four) mpz_setbit(base, 1);
@@ -111,9 +128,11 @@ bool large_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
                 if (avoid_factor_of > 1 &&
                     (static_cast<unsigned __int128>(base_m1) + step * i) % avoid_factor_of == 1)
                     continue;  // candidate - 1 divisible by avoid_factor_of
+                ctx.check();  // between candidates
+                ctx.permille(static_cast<int32_t>(1000 * (1 - std::exp(-static_cast<double>(++tried) / expected))));
                 mpz_add_ui(cand, base, static_cast<unsigned long>(step) * i);
-                if (!strong_probable_prime(cand, two)) continue;
-                int verdict = random_base_rounds(cand, rounds);
+                if (!strong_probable_prime(ctx, cand, two)) continue;
+                int verdict = random_base_rounds(ctx, cand, rounds);
                 if (verdict < 0) ok = false;
                 if (verdict <= 0) break;
                 found = bpsw(cand);
@@ -126,24 +145,21 @@ bool large_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
         }
     }
     if (found) mpz_set(p, cand);
-    // The residues and the sieve tell the prime modulo every sieve prime.
-    wipe(r);
-    wipe(composite);
     return found;
 }
 
 }  // namespace
 
-bool generate_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+bool generate_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
                     unsigned long avoid_factor_of) {
     rounds = clamp_rounds(rounds);
-    if (bits <= 20) return small_prime(p, bits, three_mod_four, avoid_factor_of);
+    if (bits <= 20) return small_prime(ctx, p, bits, three_mod_four, avoid_factor_of);
     // p - 1 is even for every odd p: an even factor to avoid leaves no candidate.
     if (avoid_factor_of > 1 && avoid_factor_of % 2 == 0) {
         set_error(VN_E_ARGUMENT);
         return false;
     }
-    return large_prime(p, bits, rounds, three_mod_four, avoid_factor_of);
+    return large_prime(ctx, p, bits, rounds, three_mod_four, avoid_factor_of);
 }
 
 }  // namespace vn
@@ -161,13 +177,14 @@ VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d) {
         size_t nbytes = (static_cast<size_t>(*bits) + 7) / 8;
         unsigned top_bits = static_cast<unsigned>(*bits - 1) % 8 + 1;  // bits in the top byte
         std::string b(nbytes, '\0');
-        bool ok = random_bytes(b.data(), nbytes);
+        Context ctx = quick_context();  // at most 2 MiB of random bytes: quick
+        bool ok = random_bytes(ctx, b.data(), nbytes);
         auto &top = reinterpret_cast<unsigned char &>(b[nbytes - 1]);
         top &= static_cast<unsigned char>((1u << top_bits) - 1);
         // The top byte must not be zero; redraw it (uniformly over its non-zero values)
         // rather than set a fixed bit, so every non-zero top byte stays possible.
         while (ok && top == 0) {
-            ok = random_bytes(&top, 1);
+            ok = random_bytes(ctx, &top, 1);
             top &= static_cast<unsigned char>((1u << top_bits) - 1);
         }
         if (ok) mpz_import(set_number(*dst), nbytes, -1, 1, 0, 0, b.data());
@@ -183,7 +200,8 @@ VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d) {
         if (!dst) return VN_FAIL;
         if (*bits < VN_MIN_PRIME_BITS || *bits > VN_MAX_PRIME_BITS) return fail(VN_E_BITS);
         Num p;
-        bool ok = generate_prime(p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
+        Work work(VN_STAGE_SEARCH);
+        bool ok = generate_prime(work, p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
         if (ok) adopt_number(*dst, p);
         return ok ? VN_OK : VN_FAIL;
     });

@@ -145,21 +145,31 @@ void adopt_number(Register &r, Num &t);
 // before anything changes, for more than VN_MAX_BYTES.
 void set_bytes(Register &r, std::string &&b);
 
+// r = b^e mod m (m > 1). Within the time of a few hundred milliseconds, one mpz_powm; beyond,
+// the exponent is taken in pieces (the result so far raised to 2^c, times b^piece), with a
+// check for a stop and the share of the exponent done reported between pieces. With
+// secure set, every piece is a side-channel resistant power (odd m, e > 0).
+void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure = false);
+// r = base^n for base >= 2, checking for a stop between the squarings of its last steps.
+// result_bits estimates the result's size, for the progress.
+void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, double result_bits);
+
 // Size in bits of a number (0 for zero).
 inline size_t bit_size(mpz_srcptr x) { return mpz_sgn(x) == 0 ? 0 : mpz_sizeinbase(x, 2); }
 
-// Fills buf from the CSPRNG; false (and VN_E_CRYPTO) when it fails.
-bool random_bytes(void *buf, size_t len);
+// Fills buf from the context's random source; false (and VN_E_CRYPTO) when it fails.
+bool random_bytes(const Context &ctx, void *buf, size_t len);
 // x = a uniformly random number in [0, 2^bits).
-bool random_bits(mpz_ptr x, size_t bits);
+bool random_bits(const Context &ctx, mpz_ptr x, size_t bits);
 // x = a uniformly random number in [lo, hi] (lo <= hi).
-bool random_range(mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi);
+bool random_range(const Context &ctx, mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi);
 
 // Prime search shared by VN_GENERATEPRIME, RSA keys and BBS: p = a random prime of exactly
 // bits bits (bits >= 2) that passes `rounds` Rabin-Miller rounds with random bases and BPSW.
 // When three_mod_four is set, p = 3 (mod 4). When avoid_factor_of is non-zero, p - 1 is not
-// divisible by it (for an RSA exponent). Returns false only when the CSPRNG fails.
-bool generate_prime(mpz_ptr p, size_t bits, int rounds, bool three_mod_four, unsigned long avoid_factor_of);
+// divisible by it (for an RSA exponent). Returns false only when the CSPRNG fails; checks
+// the context for a stop between candidates and reports candidates tried as progress.
+bool generate_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four, unsigned long avoid_factor_of);
 
 // BPSW probable-prime test (exact below 2^64).
 bool bpsw(mpz_srcptr n);

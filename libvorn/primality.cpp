@@ -60,14 +60,15 @@ void release_primality() noexcept {
     g_table_product_init = g_table_product_ready = false;
 }
 
-bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
+bool strong_probable_prime(const Context &ctx, mpz_srcptr n, mpz_srcptr a) {
     Num d, y, n_minus_1;
     mpz_sub_ui(n_minus_1, n, 1);
     mp_bitcnt_t s = mpz_scan1(n_minus_1, 0);
     mpz_tdiv_q_2exp(d, n_minus_1, s);
-    mpz_powm(y, a, d, n);
+    long_powm(ctx, y, a, d, n);
     bool probable = mpz_cmp_ui(y, 1) == 0 || mpz_cmp(y, n_minus_1) == 0;
     for (mp_bitcnt_t i = 1; !probable && i < s; ++i) {
+        if (i % 64 == 0) ctx.check();
         mpz_powm_ui(y, y, 2, n);
         if (mpz_cmp(y, n_minus_1) == 0) probable = true;
         else if (mpz_cmp_ui(y, 1) == 0) break;  // a square root of 1 other than -1: composite
@@ -75,14 +76,16 @@ bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a) {
     return probable;
 }
 
-int random_base_rounds(mpz_srcptr n, int rounds) {
+int random_base_rounds(const Context &ctx, mpz_srcptr n, int rounds) {
     Num a, lo, hi;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     int verdict = 1;
     for (int i = 0; verdict == 1 && i < rounds; ++i) {
-        if (!random_range(a, lo, hi)) verdict = -1;
-        else if (!strong_probable_prime(n, a)) verdict = 0;
+        ctx.check();
+        ctx.progress(static_cast<uint64_t>(i), static_cast<uint64_t>(rounds));
+        if (!random_range(ctx, a, lo, hi)) verdict = -1;
+        else if (!strong_probable_prime(ctx, n, a)) verdict = 0;
     }
     return verdict;
 }
@@ -169,14 +172,16 @@ int trivial_verdict(mpz_srcptr n) {
 
 // Fermat test with random bases in [2, n-2] on odd n >= 5: 1 when every round passes, 0
 // when one fails, -1 when the CSPRNG fails.
-int fermat(mpz_srcptr n, int rounds) {
+int fermat(const Context &ctx, mpz_srcptr n, int rounds) {
     Num a, lo, hi, n_minus_1, y;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
     mpz_sub_ui(n_minus_1, n, 1);
     for (int i = 0; i < rounds; ++i) {
-        if (!random_range(a, lo, hi)) return -1;
-        mpz_powm(y, a, n_minus_1, n);
+        ctx.check();
+        ctx.progress(static_cast<uint64_t>(i), static_cast<uint64_t>(rounds));
+        if (!random_range(ctx, a, lo, hi)) return -1;
+        long_powm(ctx, y, a, n_minus_1, n);
         if (mpz_cmp_ui(y, 1) != 0) return 0;
     }
     return 1;
@@ -224,7 +229,7 @@ int32_t trial_division(mpz_srcptr n) {
 // The Fermat and Rabin-Miller entry points: the small and even cases, then trial division
 // (a number with a small factor needs no modular power, which for 10^20000 - 1 takes
 // seconds), then count rounds.
-int32_t random_base_test(int (*test)(mpz_srcptr, int), int32_t *count, int32_t *a) {
+int32_t random_base_test(int (*test)(const Context &, mpz_srcptr, int), int32_t *count, int32_t *a) {
     return guarded(VN_FAIL, [&]() -> int32_t {
         if (!count) return fail(VN_E_ARGUMENT);
         Register *x = reg(a);
@@ -234,7 +239,8 @@ int32_t random_base_test(int (*test)(mpz_srcptr, int), int32_t *count, int32_t *
         if (v >= 0) return v;
         if (trial_division(n) == 0) return 0;
         // A failed random source is a failure, never a verdict (VN_E_CRYPTO is set).
-        int verdict = test(n, clamp_rounds(*count));
+        Work work(VN_STAGE_WORKING);
+        int verdict = test(work, n, clamp_rounds(*count));
         return verdict < 0 ? VN_FAIL : verdict;
     });
 }
@@ -288,7 +294,7 @@ VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
     if (quick != kNeedsProof) return quick;
     try {
         Work work(VN_STAGE_PROOF);
-        WorkSlot &slot = work.slot();
+        WorkSlot &slot = *work.slot;
         ProofControl control;
         control.stop = &slot.stop;
         control.stage = &slot.stage;

@@ -10,9 +10,6 @@
 #include <new>
 
 #include "internal.h"
-#ifdef VORN_TESTING
-#include "testing.h"
-#endif
 #include "vorn_version.h"
 
 namespace vn {
@@ -185,24 +182,14 @@ void set_bytes(Register &r, std::string &&b) {
     r.num_valid = false;
 }
 
-#ifdef VORN_TESTING
-std::atomic<testing::RandomSource> testing::random_source{nullptr};
-#endif
+std::atomic<RandomSource> g_random_source{nullptr};
 
-// OpenSSL's CSPRNG, or the test seam's replacement.
-static int csprng(unsigned char *p, int len) {
-#ifdef VORN_TESTING
-    if (testing::RandomSource f = testing::random_source) return f(p, len);
-#endif
-    return RAND_bytes(p, len);
-}
-
-bool random_bytes(void *buf, size_t len) {
+bool random_bytes(const Context &ctx, void *buf, size_t len) {
     // RAND_bytes takes an int length: draw large buffers in pieces.
     auto *p = static_cast<unsigned char *>(buf);
     while (len > 0) {
         int piece = len > (1u << 30) ? (1 << 30) : static_cast<int>(len);
-        if (csprng(p, piece) != 1) {
+        if ((ctx.random ? ctx.random(p, piece) : RAND_bytes(p, piece)) != 1) {
             set_error(VN_E_CRYPTO);
             return false;
         }
@@ -212,10 +199,10 @@ bool random_bytes(void *buf, size_t len) {
     return true;
 }
 
-bool random_bits(mpz_ptr x, size_t bits) {
+bool random_bits(const Context &ctx, mpz_ptr x, size_t bits) {
     size_t nbytes = (bits + 7) / 8;
     std::string buf(nbytes, '\0');  // the start of a prime search: wiped after
-    bool ok = random_bytes(buf.data(), nbytes);
+    bool ok = random_bytes(ctx, buf.data(), nbytes);
     if (ok) {
         if (bits % 8)
             buf[nbytes - 1] = static_cast<char>(static_cast<unsigned char>(buf[nbytes - 1]) & ((1u << (bits % 8)) - 1));
@@ -225,7 +212,7 @@ bool random_bits(mpz_ptr x, size_t bits) {
     return ok;
 }
 
-bool random_range(mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
+bool random_range(const Context &ctx, mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
     // Rejection sampling of hi - lo + 1 values: uniform, at most two draws expected.
     Num span;
     mpz_sub(span, hi, lo);
@@ -233,7 +220,7 @@ bool random_range(mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
     size_t bits = mpz_sizeinbase(span, 2);
     bool ok = true;
     do {
-        ok = random_bits(x, bits);
+        ok = random_bits(ctx, x, bits);
     } while (ok && mpz_cmp(x, span) >= 0);
     mpz_add(x, x, lo);
     return ok;

@@ -17,14 +17,15 @@ constexpr unsigned long rsa_exponent = 65537;
 
 }  // namespace
 
-bool two_prime_modulus(mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
+bool two_prime_modulus(const Context &ctx, mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
                        bool three_mod_four, unsigned long avoid_factor_of) {
+    Context first = ctx.part(0, 500), second = ctx.part(500, 1000);
     // A product of a bits/2-bit and a (bits - bits/2)-bit prime has bits or bits - 1 bits.
     // When it comes out short, the prime with the smaller leading part is replaced and the
     // larger kept, which needs about 2.6 primes a modulus instead of 4 for redrawing both.
     size_t p_bits = bits / 2, q_bits = bits - p_bits;
-    if (!generate_prime(p, p_bits, rounds, three_mod_four, avoid_factor_of) ||
-        !generate_prime(q, q_bits, rounds, three_mod_four, avoid_factor_of))
+    if (!generate_prime(first, p, p_bits, rounds, three_mod_four, avoid_factor_of) ||
+        !generate_prime(second, q, q_bits, rounds, three_mod_four, avoid_factor_of))
         return false;
     Num p_scaled, q_scaled;
     for (;;) {
@@ -34,8 +35,8 @@ bool two_prime_modulus(mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
         mpz_mul_2exp(p_scaled, p, q_bits);
         mpz_mul_2exp(q_scaled, q, p_bits);
         bool replace_p = mpz_cmp(p_scaled, q_scaled) <= 0;
-        if (replace_p ? !generate_prime(p, p_bits, rounds, three_mod_four, avoid_factor_of)
-                      : !generate_prime(q, q_bits, rounds, three_mod_four, avoid_factor_of))
+        if (replace_p ? !generate_prime(second, p, p_bits, rounds, three_mod_four, avoid_factor_of)
+                      : !generate_prime(second, q, q_bits, rounds, three_mod_four, avoid_factor_of))
             return false;
     }
 }
@@ -73,10 +74,11 @@ VN_API int32_t VN_GENERATERSAKEYS(int32_t *bits, int32_t *k, int32_t *e, int32_t
         if (!regs(&re, e, &rd, dk, &rn, n)) return VN_FAIL;
         if (*bits < VN_MIN_RSA_BITS || *bits > VN_MAX_RSA_BITS) return fail(VN_E_BITS);
         Num p, q, modulus, lambda, g, d;
+        Work work(VN_STAGE_SEARCH);
         for (;;) {
             // p - 1 and q - 1 are kept free of the factor 65537, so e is invertible modulo
             // lambda; the inverse is still checked rather than assumed.
-            if (!two_prime_modulus(p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), false,
+            if (!two_prime_modulus(work, p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), false,
                                    rsa_exponent))
                 return VN_FAIL;
             mpz_sub_ui(p, p, 1);
@@ -99,7 +101,8 @@ VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c) {
         int32_t st = check_rsa_input(*rm, value(*rn));
         if (st != go_on) return st;
         Num result;
-        mpz_powm(result, value(*rm), value(*re), value(*rn));
+        Work work(VN_STAGE_CIPHER);
+        long_powm(work, result, value(*rm), value(*re), value(*rn));
         adopt_number(*rc, result);
         return VN_OK;
     });
@@ -114,6 +117,7 @@ VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) {
         if (st != go_on) return st;
         mpz_srcptr base = value(*rc), exponent = value(*rd);
         Num result;
+        Work work(VN_STAGE_CIPHER);
         if (mpz_cmp_ui(modulus, 1) == 0) {
             mpz_set_ui(result, 0);
         } else if (mpz_sgn(exponent) == 0) {
@@ -121,9 +125,9 @@ VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) {
         } else if (mpz_odd_p(modulus)) {
             // mpz_powm_sec wants an odd modulus and a positive exponent, which every real RSA key
             // has; the other cases are no secret key and take the plain power.
-            mpz_powm_sec(result, base, exponent, modulus);
+            long_powm(work, result, base, exponent, modulus, true);
         } else {
-            mpz_powm(result, base, exponent, modulus);
+            long_powm(work, result, base, exponent, modulus);
         }
         adopt_number(*rm, result);
         return VN_OK;

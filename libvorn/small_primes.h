@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "work.h"
+
 namespace vn {
 
 // All primes below `limit` (limit <= 2^32), in increasing order.
@@ -16,10 +18,10 @@ std::vector<uint32_t> primes_below(uint32_t limit);
 const std::vector<uint32_t> &sieve_primes();
 
 // Strong probable-prime test of odd n > 3 to base a (2 <= a <= n-2).
-bool strong_probable_prime(mpz_srcptr n, mpz_srcptr a);
+bool strong_probable_prime(const Context &ctx, mpz_srcptr n, mpz_srcptr a);
 
 // Rabin-Miller rounds with bases drawn from the CSPRNG on odd n > 3: 1 when n passes every
 // round, 0 when one proves it composite, -1 when the CSPRNG failed (VN_E_CRYPTO set).
-int random_base_rounds(mpz_srcptr n, int rounds);
+int random_base_rounds(const Context &ctx, mpz_srcptr n, int rounds);
 
 }  // namespace vn

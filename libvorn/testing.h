@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "work.h"
+
 #ifndef VORN_TESTING
 #error "testing.h is for the library's testing copy (vorn_testing) only"
 #endif
@@ -13,9 +15,11 @@
 namespace vn::testing {
 
 // Replaces the CSPRNG (OpenSSL's RAND_bytes) when set: same contract, 1 on success, and
-// anything else for a failure. nullptr restores RAND_bytes.
-using RandomSource = int (*)(unsigned char *buf, int len);
-extern std::atomic<RandomSource> random_source;
+// anything else for a failure. nullptr restores RAND_bytes. This is no switch of this copy
+// only: every call's context takes its random source from here (work.h), in libvorn.so too,
+// where nothing outside the library can reach it.
+using RandomSource = vn::RandomSource;
+inline std::atomic<RandomSource> &random_source = vn::g_random_source;
 
 // The bit generators use the portable two-limb code even on a CPU with BMI2.
 extern std::atomic<bool> portable_two_limbs;

@@ -25,37 +25,67 @@ WorkSlot &my_slot();
 // VN_FAIL with VN_E_CANCELLED. Loops throw it before anything is written to a register.
 struct Cancelled {};
 
-// The stop flag and progress of one long call, lent to the loops that do its work. Cheap to
-// ask: one relaxed load.
-class Work {
-public:
-    explicit Work(int32_t stage) : slot_(&my_slot()) {
-        slot_->permille.store(-1, std::memory_order_relaxed);
-        slot_->stage.store(stage, std::memory_order_relaxed);
-    }
-    ~Work() {
-        slot_->stage.store(VN_STAGE_IDLE, std::memory_order_relaxed);
-        slot_->permille.store(-1, std::memory_order_relaxed);
-    }
-    Work(const Work &) = delete;
-    Work &operator=(const Work &) = delete;
+// The random source: 1 on success, anything else for a failure (RAND_bytes' contract).
+using RandomSource = int (*)(unsigned char *buf, int len);
+// The source every call's context starts from: OpenSSL's RAND_bytes (null), or what a test
+// that links the library's objects sets here. Not exported.
+extern std::atomic<RandomSource> g_random_source;
 
-    bool stopped() const { return slot_->stop.load(std::memory_order_relaxed); }
+// What a call lends the code that does its work: the random source, and the calling
+// thread's stop flag and progress (no slot: a quick call that can be neither stopped nor
+// watched). Asking for a stop is one relaxed load.
+struct Context {
+    RandomSource random = nullptr;  // null: RAND_bytes
+    WorkSlot *slot = nullptr;
+    // The share of the whole call that this piece of work reports in, in thousandths: a
+    // key's two primes report in 0..500 and 500..1000.
+    int32_t part_lo = 0, part_hi = 1000;
+
+    bool stopped() const { return slot != nullptr && slot->stop.load(std::memory_order_relaxed); }
     // Throws Cancelled when a stop was asked for.
     void check() const {
         if (stopped()) throw Cancelled{};
     }
-    void stage(int32_t s) const { slot_->stage.store(s, std::memory_order_relaxed); }
-    // done of total (total > 0), in thousandths.
-    void progress(uint64_t done, uint64_t total) const {
-        uint64_t p = total == 0 ? 0 : (done >= total ? 1000 : done * 1000 / total);
-        slot_->permille.store(static_cast<int32_t>(p), std::memory_order_relaxed);
+    void stage(int32_t s) const {
+        if (slot) slot->stage.store(s, std::memory_order_relaxed);
     }
-    void permille(int32_t p) const { slot_->permille.store(p, std::memory_order_relaxed); }
-    WorkSlot &slot() const { return *slot_; }
+    // done of total, in thousandths of the part.
+    void progress(uint64_t done, uint64_t total) const {
+        if (!slot) return;
+        uint64_t p = total == 0 ? 0 : (done >= total ? 1000 : done * 1000 / total);
+        permille(static_cast<int32_t>(p));
+    }
+    void permille(int32_t p) const {
+        if (slot) slot->permille.store(part_lo + (part_hi - part_lo) * p / 1000, std::memory_order_relaxed);
+    }
+    // The same context reporting in the part lo..hi (thousandths of this context's part).
+    Context part(int32_t lo, int32_t hi) const {
+        Context c = *this;
+        c.part_lo = part_lo + (part_hi - part_lo) * lo / 1000;
+        c.part_hi = part_lo + (part_hi - part_lo) * hi / 1000;
+        return c;
+    }
+};
 
-private:
-    WorkSlot *slot_;
+// The context of a quick call: the random source only.
+inline Context quick_context() { return Context{g_random_source.load(std::memory_order_relaxed), nullptr}; }
+
+// The context of a long call of the calling thread: its stage shows from here until the
+// call ends.
+class Work : public Context {
+public:
+    explicit Work(int32_t stage) {
+        random = g_random_source.load(std::memory_order_relaxed);
+        slot = &my_slot();
+        slot->permille.store(-1, std::memory_order_relaxed);
+        slot->stage.store(stage, std::memory_order_relaxed);
+    }
+    ~Work() {
+        slot->stage.store(VN_STAGE_IDLE, std::memory_order_relaxed);
+        slot->permille.store(-1, std::memory_order_relaxed);
+    }
+    Work(const Work &) = delete;
+    Work &operator=(const Work &) = delete;
 };
 
 // For the fork and shutdown handlers: hold the slot table's lock, and after a fork free every

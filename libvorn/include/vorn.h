@@ -51,23 +51,34 @@
  *
  * Threads
  *   Any function may be called from any thread at any time. Every function that touches
- *   library state (registers, the prime table, the exact prover) holds one library lock for
- *   the whole call: calls from several threads are serialised, each one atomic, so no
- *   register is ever seen half written. A long call (an exact proof, a large prime or key)
- *   makes the others wait. VN_VERSION, VN_GETGLOBALERROR, VN_CLEARGLOBALERROR and
- *   VN_FREESTRING take no lock and never wait. Registers are shared by all threads: threads
- *   that must not see each other's values use different registers.
+ *   library state (registers, the prime table, cached cipher objects) holds one library lock
+ *   for the whole call: calls from several threads are serialised, each one atomic, so no
+ *   register is ever seen half written. A long call (a large power, conversion, prime or
+ *   key) makes the others wait; the exact proof of VN_ISPRIME_SLOW is the exception: it
+ *   reads its number under the lock and proves it without the lock, so other calls never
+ *   wait behind a proof and proofs from several threads run side by side. VN_VERSION,
+ *   VN_GETGLOBALERROR, VN_CLEARGLOBALERROR, VN_FREESTRING, VN_WORKTOKEN, VN_STOPWORK and
+ *   VN_WORKPROGRESS take no lock and never wait. Registers are shared by all threads:
+ *   threads that must not see each other's values use different registers.
  *   The global error is per thread: VN_GETGLOBALERROR returns the code of the most recent
  *   failure of a call made by the calling thread (0 in a thread that has had none), and
  *   VN_CLEARGLOBALERROR clears the calling thread's code only.
- *   The exact test (VN_ISPRIME_SLOW) proves numbers above 2^64 with FLINT and PARI, which
- *   keep state and caches per thread: the library starts one thread of its own on the first
- *   such proof, which starts PARI (a stack of 16 MiB, growing up to 1 GiB of address space)
- *   and runs every proof for the life of the process; the calling thread waits for it, and
- *   a host's short-lived threads leave nothing behind. A host
- *   program that uses PARI itself should make these calls from the thread where it started
- *   PARI: they then run right there, on its set-up (from another thread the library would
- *   start PARI a second time).
+ *   The exact test proves numbers above 2^64 in a helper process started for the call and
+ *   ended before it returns; the library starts no thread in the host's process.
+ *
+ * The library in its host process
+ *   fork: the library holds its lock across fork (pthread_atfork), so a child may call every
+ *   function whatever the parent's other threads were doing. exit and return from main: at
+ *   exit the library asks every call in progress to stop, waits for the lock (at most 2 s,
+ *   the longest single step of a call), then wipes and frees the registers; calls made after
+ *   that fail at once (VN_E_CANCELLED) and touch nothing. dlclose does the same, so nothing
+ *   stays behind an unloaded library. The library keeps no PARI state in the host's process,
+ *   and its OpenSSL objects are fetched on first need (a failed fetch is tried again on the
+ *   next call; a provider failure is VN_FAIL with VN_E_CRYPTO in every function).
+ *   GMP: the library uses GMP's memory functions as the host set them. A host that replaces
+ *   them (mp_set_memory_functions) must do so before the library's first call and never
+ *   after: GMP frees memory with the functions current at the time. vorn/vorn.hpp, the C++
+ *   binding, needs C++17.
  *
  * Memory and secrets
  *   The library wipes (with OPENSSL_cleanse) what it no longer needs: a register's bytes
