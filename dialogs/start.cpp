@@ -9,15 +9,18 @@ namespace {
 
 std::string program_caption = "VORN";
 std::string name;
+ProgramInfo program;
 
 }  // namespace
 
 const std::string &backend::default_caption() { return program_caption; }
 const std::string &backend::program_name() { return name; }
+const ProgramInfo &backend::program_info() { return program; }
 
 int start(int argc, char **argv, const ProgramInfo &info) {
     if (!info.default_caption.empty()) program_caption = info.default_caption;
     name = info.name;
+    program = info;
     bool console = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
