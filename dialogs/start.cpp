@@ -26,8 +26,9 @@ int start(int argc, char **argv, const ProgramInfo &info) {
         std::string_view arg = argv[i];
         if (arg == "--help") {
             std::printf("Usage: %s [--console | --help | --version]\n%s\n\n"
-                        "  --console  run the dialog in the terminal, scripted from standard input\n"
-                        "             (also chosen when no display is available)\n"
+                        "  --console  run the dialog in the terminal (type help there for the commands)\n"
+                        "             or scripted from standard input; also chosen when no display\n"
+                        "             is available\n"
                         "  --help     show this help and exit\n"
                         "  --version  show the version and exit\n",
                         info.name.c_str(), info.summary.c_str());
