@@ -65,6 +65,7 @@ void release_handler();
 
 const std::string &default_caption();
 const std::string &program_name();   // "workbench"; empty before start()
+const ProgramInfo &program_info();   // as given to start(); empty before
 
 // Text as a control shows it: up to the first zero byte.
 inline std::string_view shown_text(std::string_view text) {

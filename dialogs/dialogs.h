@@ -50,6 +50,7 @@ struct Dialog {
     std::string caption;
     int x, y, w, h;         // dialog units, from the top left of the screen
     std::vector<Control> controls;  // creation order = tab order
+    int ctrl_enter_id = 0;  // the button that Ctrl+Enter clicks from any control (0: none)
 };
 
 // Notification codes passed to the handler.
@@ -65,6 +66,7 @@ struct ProgramInfo {
     std::string version;         // "1.0.0", from the project's one version number
     std::string summary;         // one line for --help
     std::string default_caption; // caption of input and message boxes given no title
+    std::string help;            // a few lines on how to use the program, for its help box (F1)
 };
 
 // Parses the command line (--help, --version, --console; anything else is an error) and
@@ -92,6 +94,11 @@ void end_dialog(int result);
 
 // True once the dialog has ended (then control calls do nothing and read empty text).
 bool dialog_closed();
+
+// The versions of the libraries under the VORN library, for a help or about text:
+// "GMP 6.2.1, OpenSSL 3.0.19, FLINT 2.9.0, PARI 2.15.2" (GMP and OpenSSL as loaded, FLINT and
+// PARI as built).
+std::string library_versions();
 
 // ---- Controls of the main dialog -----------------------------------------------------
 // A control that does not exist (or a dialog already closed) reads as "" and ignores writes.

@@ -16,7 +16,11 @@ const dlg::ProgramInfo kProgramInfo{
     "testbench", VORN_VERSION_STRING,
     "Runs a timed battery of self-consistency tests over the VORN library and writes files "
     "of generator output",
-    "VORN"};
+    "VORN",
+    "\"Run battery of tests\" asks for a number of minutes, runs the library's known-answer "
+    "checks once and then passes of 30 randomized self-consistency tests until the time is "
+    "up, and logs every discrepancy and a summary. The two generator buttons ask for an "
+    "amount of data and write it as BBS.txt or RSA.txt into the current folder."};
 
 std::string version_text(int32_t version_times_100) {
     // Integer arithmetic: the value has exactly two decimals, so nothing needs rounding.

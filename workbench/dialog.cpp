@@ -1,9 +1,21 @@
 // Start-up, the main dialog and its command dispatch.
 #include <vorn.hpp>
+#include <vorn_version.h>
 
 #include "workbench.hpp"
 
 namespace wb {
+
+const dlg::ProgramInfo kProgramInfo{
+    "workbench", VORN_VERSION_STRING,
+    "Interactive calculator for huge numbers, primes, RSA, AES and SHA-256 over the VORN library",
+    "Workbench",
+    "Choose an operation in the list on the left. Type the parameters a, b and c as whole "
+    "numbers of 0 or more in decimal digits (no sign), or let \"Random parameters\" fill them "
+    "with numbers of up to \"Bitlength\" bits. \"Calculate\" shows the result in decimal with "
+    "its number of digits, and the time the calculation took without the time that "
+    "questions stayed open. Generators, keys, RSA, AES and SHA-256 ask for what they need "
+    "and show their outputs in the three fields."};
 
 dlg::Dialog main_dialog() {
     using dlg::Kind;
@@ -44,6 +56,7 @@ dlg::Dialog main_dialog() {
         {kClearResultButton, Kind::Button, "Clear result", 362, 236, 84, 14, 0},
         {kExitButton, Kind::Button, "&Exit", 362, 258, 84, 14, 0},
     };
+    d.ctrl_enter_id = kCalculateButton;
     return d;
 }
 

@@ -97,6 +97,9 @@ extern const std::array<Operation, kOperationCount> kCatalogue;
 // The row whose label is exactly label, or nullptr.
 const Operation *find_operation(std::string_view label);
 
+// Name, version, summary and help text, for the command line and the help box.
+extern const dlg::ProgramInfo kProgramInfo;
+
 // The main dialog as data: ids, kinds, texts, geometry and styles.
 dlg::Dialog main_dialog();
 

@@ -72,12 +72,12 @@ bool hidden_line(std::string &line) {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);   // typeahead is kept
     }
     std::fputs("(typing is not shown)> ", stdout);
     std::fflush(stdout);
     bool read = plain_line(line, true);
-    if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     return read;
 }
 

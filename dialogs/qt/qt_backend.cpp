@@ -17,6 +17,7 @@
 #include <QTextCursor>
 
 #include <chrono>
+#include <string>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -61,6 +62,7 @@ void open(const Dialog &dialog) {
         if (c.kind == Kind::GroupBox) groups.push_back(entry.widget);
     }
     for (QWidget *group : groups) group->lower();
+    add_window_conventions(dialog);
     ui.shown_once = false;
 }
 
@@ -104,6 +106,7 @@ void add_list_entry(int id, std::string_view text) {
         auto *item = new QListWidgetItem(to_qt(text));
         item->setData(Qt::UserRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
         static_cast<QListWidget *>(c->widget)->addItem(item);
+        add_tooltip_if_cut(c->widget, item);
     });
 }
 
@@ -180,11 +183,15 @@ void startup_message(QtMsgType type, const QMessageLogContext &context, const QS
 
 bool qt_prepare(void (*cannot_start)()) {
     if (QApplication::instance()) return true;
+    // The window class (X11) and app id (Wayland) come from these names: they must match the
+    // desktop entry, org.vorn.<program>, so a task bar matches the window to its launcher.
+    static std::string name = program_name().empty() ? "vorn" : program_name();
     static int argc = 1;
-    static char name[] = "vorn";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = {name.data(), nullptr};
     platform_failed = cannot_start;
     QtMessageHandler previous = qInstallMessageHandler(startup_message);
+    QCoreApplication::setApplicationName(qt_internal::to_qt("org.vorn." + name));
+    QGuiApplication::setDesktopFileName(qt_internal::to_qt("org.vorn." + name));
     new QApplication(argc, argv);
     qInstallMessageHandler(previous);
     return QGuiApplication::primaryScreen() != nullptr;

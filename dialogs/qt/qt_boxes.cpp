@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QtGlobal>
 #include <QScreen>
 #include <QTimer>
 
@@ -80,6 +81,22 @@ std::string show_input_box(std::string_view prompt, std::string_view caption, st
 
 std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text, bool hidden) {
     return on_gui([=] { return show_input_box(prompt, caption, default_text, hidden); });
+}
+
+void show_help_box() {
+    const ProgramInfo &info = program_info();
+    std::string text = info.name.empty() ? std::string() : info.name + " " + info.version + "\n";
+    if (!info.summary.empty()) text += info.summary + "\n";
+    if (!info.help.empty()) text += "\n" + info.help + "\n";
+    text += "\nKeys: Alt and the underlined letter press a button";
+    if (QtControl *c = find(ui.ctrl_enter_id))
+        text += "; Ctrl+Enter: " + qt_internal::from_qt(static_cast<QPushButton *>(c->widget)->text().remove('&'));
+    text += "; F1: this box.\n";
+    text += "\nIn use: " + library_versions() + ", Qt " + qVersion() + ".";
+    std::string title = "Help - " + (info.name.empty() ? default_caption() : info.name);
+    QMessageBox box(QMessageBox::Information, to_qt(title), to_qt(text), QMessageBox::Ok, ui.main_window);
+    box.setTextFormat(Qt::PlainText);
+    run_box(box, text);
 }
 
 void message_box(std::string_view text, std::string_view caption) {

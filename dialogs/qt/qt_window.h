@@ -29,6 +29,7 @@
 #include <type_traits>
 
 class QDialog;
+class QListWidgetItem;
 class QPlainTextEdit;
 class QWidget;
 
@@ -59,6 +60,7 @@ struct WindowState {
     unsigned worker_generation = 0;
     QFont dialog_font;
     int base_x = 6, base_y = 13;     // dialog-unit base of the dialog font, in pixels
+    int ctrl_enter_id = 0;           // the button Ctrl+Enter clicks (0: none)
 };
 
 extern WindowState ui;
@@ -123,5 +125,13 @@ void busy_click(int id);
 // ---- qt_boxes.cpp
 std::string input_box(std::string_view prompt, std::string_view caption, std::string_view default_text, bool hidden);
 void message_box(std::string_view text, std::string_view caption);
+// The help and about box of F1: what the program does, how, and the versions in use.
+void show_help_box();
+
+// ---- qt_conventions.cpp: what people expect of any window
+// Minimum size, Ctrl+Enter and F1 for the main window, once its controls exist.
+void add_window_conventions(const Dialog &dialog);
+// A tooltip with the whole entry where the list is too narrow to show it.
+void add_tooltip_if_cut(QWidget *list, QListWidgetItem *item);
 
 }  // namespace dlg::backend::qt_window

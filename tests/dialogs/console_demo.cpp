@@ -42,7 +42,7 @@ void handle(int id, int code) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int code = dlg::start(argc, argv, {"console_demo", "0.1", "Console backend demo", "Demo"});
+    int code = dlg::start(argc, argv, {"console_demo", "0.1", "Console backend demo", "Demo", "Press the buttons."});
     if (code >= 0) return code;
     dlg::Dialog dialog{"Demo", 10, 10, 200, 150, {
         {1001, dlg::Kind::Label, "Demo dialog", 4, 4, 100, 10},

@@ -21,10 +21,12 @@ int main(int argc, char **argv) {
     QTimer::singleShot(300, [&] {
         auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
         list->setCurrentRow(8);  // "a ^ b mod c"
+        qt::wait_until_idle();   // the field set-up runs first; a click meanwhile is dropped
         dlg::set_text(wb::kFieldA, "123456789012345678901234567890");
         dlg::set_text(wb::kFieldB, "65537");
         dlg::set_text(wb::kFieldC, "340282366920938463463374607431768211507");
         qobject_cast<QPushButton *>(qt::control(wb::kCalculateButton))->click();
+        qt::wait_until_idle();
         QTimer::singleShot(300, [&] {
             saved = qt::save_screenshot(argv[1]);
             qt::main_dialog()->close();

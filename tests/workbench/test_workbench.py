@@ -509,6 +509,22 @@ class Terminal:
             os.write(self.master, data[at:at + 512])
             time.sleep(0.01)
 
+    def command(self, line):
+        """Types a line once the program waits for one, as a person does, and waits for the
+        program to be ready again."""
+        prompts = len(re.findall(r"(?m)^> ", self.text()))
+        self.type(line)
+        deadline = time.monotonic() + 60
+        while len(re.findall(r"(?m)^> ", self.text())) <= prompts:
+            self.assert_running(deadline)
+        while not self.text().endswith("> "):
+            self.assert_running(deadline)
+
+    def assert_running(self, deadline):
+        if time.monotonic() > deadline:
+            raise AssertionError("no prompt after the command:\n" + self.text()[-2000:])
+        time.sleep(0.02)
+
     def end(self):
         self.type("close")
         code = self.proc.wait(timeout=30)
@@ -520,18 +536,16 @@ class AtATerminal(unittest.TestCase):
     def test_greeting_help_and_commands_in_any_case(self):
         term = Terminal()
         term.wait_for(r"workbench in the console: type help for the commands and controls")
-        term.type("HELP")
+        term.command("HELP")
         term.wait_for(r"  1019  button  Calculate\n")
         help_text = term.text()
         self.assertIn("  1004  field   Parameter 'a'\n", help_text)
         self.assertIn("  a is prime? (Rabin-Miller, <>100%)\n", help_text)   # the operations
         self.assertNotIn("&", help_text)
-        term.type("  Select 1001 A+B  ")
-        term.type("SET 1004 40")
-        term.type("set 1006 2")
-        term.type("Press 1019")
+        for line in ("  Select 1001 A+B  ", "SET 1004 40", "set 1006 2", "Press 1019"):
+            term.command(line)
         term.wait_for(r"\[1009\] 42\n")
-        term.type("select 1001 a plus b")
+        term.command("select 1001 a plus b")
         term.wait_for(r"no entry 'a plus b' in list 1001; its entries:\n(console:   .*\n){28}")
         self.assertEqual(term.end(), 0)
         self.assertEqual(term.text().count("workbench in the console"), 1)
@@ -541,8 +555,8 @@ class AtATerminal(unittest.TestCase):
         digits = "9876543210" * 500   # 5001 digits with the leading 1 below
         term = Terminal()
         term.wait_for(r"type help")
-        term.type("select 1001 a * 2")
-        term.type("set 1004 1" + digits)
+        term.command("select 1001 a * 2")
+        term.command("set 1004 1" + digits)
         term.type("press 1019")
         result = term.wait_for(r"\[1009\] (\d{100,})\n").group(1)
         self.assertEqual(int(result), 2 * int("1" + digits))
@@ -551,12 +565,12 @@ class AtATerminal(unittest.TestCase):
     def test_passphrase_is_not_echoed(self):
         term = Terminal()
         term.wait_for(r"type help")
-        term.type("select 1001 AES encrypt/decrypt data")
+        term.command("select 1001 AES encrypt/decrypt data")
         term.type("press 1019")
         term.wait_for(r"\? Enter a string")
         term.type("plain words")
-        for _ in range(2):
-            term.wait_for(r"\? Enter a passphrase to (en|de)crypt the string \[\]\n[^\n]*> $")
+        for way in ("en", "de"):
+            term.wait_for(r"\? Enter a passphrase to %scrypt the string \[\]\n[^\n]*> $" % way)
             term.type("Sesame1234")
         term.wait_for(r"\[1008\] plain words\n")
         self.assertEqual(term.end(), 0)

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -355,3 +356,72 @@ TEST(WorkbenchDialogDeathTest, ExitEndsTheProgramDuringACalculation) {
 }
 
 }  // namespace
+
+TEST(WorkbenchDialog, WindowConventions) {
+    char name[] = "workbench", console[] = "--console";
+    char *argv[] = {name, console, nullptr};
+    ASSERT_EQ(dlg::start(2, argv, wb::kProgramInfo), -1);
+    qt::clear_recorded();
+    qt::auto_close_message_boxes(true);
+    std::vector<QLineEdit::EchoMode> echo_modes;
+    qt::inspect_input_boxes([&echo_modes](QDialog *box) {
+        echo_modes.push_back(box->findChild<QLineEdit *>()->echoMode());
+    });
+    int result = run_dialog([&] {
+        QWidget *window = qt::main_dialog();
+        ASSERT_NE(window, nullptr);
+        // Entries wider than the list show their whole label as a tooltip; the others none.
+        auto *list = qobject_cast<QListWidget *>(qt::control(wb::kOperationList));
+        int room = list->viewport()->width();
+        int cut = 0;
+        for (int i = 0; i < list->count(); ++i) {
+            QListWidgetItem *item = list->item(i);
+            bool wide = list->fontMetrics().horizontalAdvance(item->text()) > room;
+            cut += wide;
+            EXPECT_EQ(item->toolTip(), wide ? item->text() : QString()) << i;
+        }
+        EXPECT_GE(cut, 2);   // "Generate RSA random number", the prime tests
+        // It cannot shrink until a control is cut off; the designed size stays.
+        EXPECT_EQ(window->size(), pixels(0, 0, 464, 278).size());
+        window->resize(100, 80);
+        for (const Expected &e : kExpected)
+            EXPECT_TRUE(window->rect().contains(qt::control(e.id)->geometry())) << e.id;
+        // Ctrl+Enter calculates from any field, without a line break in a multi-line one.
+        select_operation("a * b");
+        dlg::set_text(wb::kFieldA, "6");
+        dlg::set_text(wb::kFieldB, "7");
+        for (int id : {wb::kFieldA, wb::kBitlengthField, wb::kOperationList}) {
+            dlg::set_text(wb::kResultField, "");
+            qt::control(id)->setFocus();
+            QTest::keyClick(qt::control(id), Qt::Key_Return, Qt::ControlModifier);
+            qt::wait_until_idle();
+            EXPECT_EQ(dlg::get_text(wb::kResultField), "42") << id;
+        }
+        EXPECT_EQ(dlg::get_text(wb::kFieldA), "6");
+        // A number pasted across two lines is named as such.
+        dlg::set_text(wb::kFieldA, "12\r\n34");
+        click(wb::kCalculateButton);
+        ASSERT_EQ(qt::message_box_texts().size(), 1u);
+        EXPECT_EQ(qt::message_box_texts()[0].rfind("Parameter 'a' goes on in a second line.", 0), 0u);
+        EXPECT_EQ(dlg::get_text(wb::kResultField), "");
+        // Passphrases are not shown as typed; the plaintext is.
+        select_operation("AES encrypt/decrypt data");
+        for (const char *answer : {"plain", "pass", "pass"}) qt::queue_input_answer(answer);
+        click(wb::kCalculateButton);
+        EXPECT_EQ(dlg::get_text(wb::kFieldC), "plain");
+        // F1: what the program does and the versions in use (the name and help given at start).
+        qt::clear_recorded();
+        window->activateWindow();   // the boxes had the focus
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(qt::control(wb::kFieldA), Qt::Key_F1);
+        ASSERT_EQ(qt::message_box_texts().size(), 1u);
+        std::string help = qt::message_box_texts()[0];
+        for (const char *part : {"Choose an operation", "Ctrl+Enter: Calculate", "GMP 6", "OpenSSL 3", "FLINT ",
+                                 "PARI ", "Qt 6"})
+            EXPECT_NE(help.find(part), std::string::npos) << part;
+    });
+    qt::inspect_input_boxes(nullptr);
+    qt::auto_close_message_boxes(false);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(echo_modes, (std::vector{QLineEdit::Normal, QLineEdit::Password, QLineEdit::Password}));
+}
