@@ -35,6 +35,7 @@ constexpr SizeRange kBbsBits{"The length of the BBS modulus", VN_MIN_BBS_BITS, V
 // gives 0, which no size allows).
 bool size_ok(int32_t value, const SizeRange &range) {
     if (value >= range.min && value <= range.max) return true;
+    if (dlg::stop_requested()) return false;   // Ctrl-C at the prompt: stopped, no message
     dlg::message_box(std::string(range.what) + " must be from " + std::to_string(range.min) + " to " +
                      std::to_string(range.max) + " " + std::string(range.unit) + ", not " +
                      std::to_string(value) + ".");
