@@ -48,18 +48,24 @@ constexpr StageName kStageNames[] = {
 
 constexpr int kParameterFieldIds[] = {kFieldA, kFieldB, kFieldC};
 
-// While a calculation runs the user can stop it, and the parameter fields show what is
-// being computed: they cannot be edited.
-void begin_calculation() {
-    dlg::begin_work(kCalculateButton, msg::kStopCaption, kStatusLine, calculation_progress);
+}  // namespace
+
+// While long work runs the user can stop it, and the parameter fields show what is being
+// computed: they cannot be edited.
+void begin_stoppable(int button) {
+    dlg::begin_work(button, msg::kStopCaption, kStatusLine, calculation_progress);
     for (int id : kParameterFieldIds) dlg::set_read_only(id, true);
 }
 
-void end_calculation() {
+void end_stoppable() {
     dlg::end_work();
     g_phase = nullptr;
     for (int id : kParameterFieldIds) dlg::set_read_only(id, false);
 }
+
+void set_phase(std::string_view phase_text) { g_phase = phase_text.data(); }
+
+namespace {
 
 std::string elapsed_text() {
     double boxes = dlg::seconds_in_boxes() - g_start_box_time;
@@ -304,18 +310,18 @@ void calculate() {
         return;
     }
 
-    begin_calculation();
+    begin_stoppable(kCalculateButton);
     take_start_time();   // taken again below; a stop while loading counts from here
     if (!load_parameters(uses)) {
         if (dlg::stop_requested()) stopped_ending();
         else refuse_calculation();
-        end_calculation();
+        end_stoppable();
         return;
     }
     dlg::set_text(kResultCaption, "");
     dlg::set_text(kStatusLine, msg::kCalculating);
     dlg::set_text(kResultField, "");
-    g_phase = msg::kCalculating.data();
+    set_phase(msg::kCalculating);
     take_start_time();
     if (operation == nullptr || operation->run == nullptr) {
         dlg::message_box(msg::kUnknownOperation);
@@ -325,7 +331,7 @@ void calculate() {
         if (dlg::stop_requested()) stopped_ending();
         else end_with(shown ? operation->ending : Ending::Failed);
     }
-    end_calculation();
+    end_stoppable();
 }
 
 void end_with(Ending ending) {
@@ -339,7 +345,7 @@ void end_with(Ending ending) {
 
 void result_ending() {
     dlg::set_text(kTimeDisplay, elapsed_text());
-    g_phase = msg::kPreparing.data();
+    set_phase(msg::kPreparing);
     dlg::set_text(kStatusLine, msg::kPreparing);
     dlg::set_text(kResultField, msg::kPreparingLong);
     for (int i = 0; i < 5; ++i) dlg::pump_step();

@@ -45,6 +45,7 @@ std::string plain_number(double value) {
 // gives 0, which no size allows). typed is what the user typed; value what is checked.
 bool size_ok(double typed, int32_t value, const SizeRange &range) {
     if (value >= range.min && value <= range.max) return true;
+    if (dlg::stop_requested()) return false;   // Ctrl-C at the prompt: stopped, no message
     std::string limits;
     if (range.typed_in_bytes) {
         long min_bytes = (range.min + 7) / 8, max_bytes = range.max / 8;

@@ -12,6 +12,7 @@ constexpr std::string_view kCalculating = "Calculating...";
 constexpr std::string_view kPreparing = "Preparing result";
 constexpr std::string_view kPreparingLong = "Preparing result to display. May take a while...";
 constexpr std::string_view kStopped = "Stopped";
+constexpr std::string_view kDrawing = "Drawing random parameters...";
 constexpr std::string_view kStopCaption = "&Stop";
 constexpr std::string_view kResultCaption = "Result";
 constexpr std::string_view kDigitsBefore = "Result (";

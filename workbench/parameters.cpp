@@ -1,6 +1,7 @@
 // Parameter fields: set-up per operation, random parameters, the two clear commands.
 #include <vorn.hpp>
 
+#include "messages.hpp"
 #include "workbench.hpp"
 
 namespace wb {
@@ -36,16 +37,33 @@ void field_setup() {
         for (size_t i = 0; i < kFields.size(); ++i) apply(kFields[i], operation->looks[i]);
 }
 
+// Numbers of millions of bits take seconds to draw and convert: the work can be stopped,
+// and a stop leaves all three fields as they were.
 void random_parameters() {
     int32_t bits = dlg::round_to_int32(dlg::number_from_text(dlg::get_text(kBitlengthField)));
-    for (const FieldIds &ids : kFields) {
+    begin_stoppable(kRandomButton);
+    take_start_time();
+    set_phase(msg::kDrawing);
+    std::array<std::string, 3> values;
+    bool drawn = true;
+    for (std::string &value : values) {
         // A bit length the library refuses is said once, not three times.
-        if (library_failed(vorn::generate_random(bits, kRegRandomParameter),
-                           "Random parameters of " + std::to_string(bits) + " bits"))
-            return;
-        vorn::huge2dec(kRegRandomParameter, kRegRandomParameter);
-        dlg::set_text(ids.field, vorn::getreg(kRegRandomParameter));
+        drawn = !library_failed(vorn::generate_random(bits, kRegRandomParameter),
+                                "Random parameters of " + std::to_string(bits) + " bits") &&
+                !library_failed(vorn::huge2dec(kRegRandomParameter, kRegRandomParameter),
+                                "Random parameters of " + std::to_string(bits) + " bits");
+        if (!drawn || dlg::stop_requested()) break;
+        value = vorn::getreg(kRegRandomParameter);
     }
+    end_stoppable();
+    if (dlg::stop_requested()) {
+        dlg::set_text(kStatusLine, msg::kStopped);
+        return;
+    }
+    // The status line showed progress only in a window; the console's stays as it was.
+    if (!dlg::get_text(kStatusLine).empty()) dlg::set_text(kStatusLine, "");
+    if (!drawn) return;
+    for (size_t i = 0; i < kFields.size(); ++i) dlg::set_text(kFields[i].field, values[i]);
 }
 
 void clear_parameters() {

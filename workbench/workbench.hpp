@@ -123,8 +123,15 @@ void clear_result();
 // Lets the user stop calculations (dialogs.h): run_workbench calls it before the dialog.
 void install_work_hooks();
 // The status line's text while a calculation runs: the phase, the elapsed time and how far
-// the library is ("Calculating... 2.5 s, power 40 %"); "" in the first 0.3 s.
+// the library is ("Calculating... 2.5 s, power 40 %"); "" before a phase is set.
 std::string calculation_progress();
+// Long work of a handler, started by button: until end_stoppable the button reads "&Stop"
+// and stops it, the status line shows the progress of the phase, and the parameter fields
+// cannot be edited.
+void begin_stoppable(int button);
+void end_stoppable();
+// What the status line names while work runs; a text that lives as long as the program.
+void set_phase(std::string_view phase_text);
 
 // ---- Shared helpers of the handlers --------------------------------------------------
 void take_start_time();
