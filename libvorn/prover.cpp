@@ -56,16 +56,20 @@ std::string find_helper() {
 #endif
 }
 
-// Every CPU this process may run on, or fewer when VORN_PROOF_THREADS asks for fewer.
+// PARI's own thread engine, measured on two cores, made a single proof slower than one thread
+// (it starts hundreds of short-lived threads and nearly doubles the CPU time), so a proof
+// takes one thread unless VORN_PROOF_THREADS asks for more, up to the CPUs this process may
+// run on. Proofs from several threads of the host run side by side in helpers of their own.
 long proof_threads(const ProofControl &control) {
     if (control.threads > 0) return control.threads;
-    long count = 1;
+    long cpus = 1;
     cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
-    if (const char *limit = secure_getenv("VORN_PROOF_THREADS")) {
+    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = CPU_COUNT(&set);
+    long count = 1;
+    if (const char *wanted_text = secure_getenv("VORN_PROOF_THREADS")) {
         char *end = nullptr;
-        long wanted = std::strtol(limit, &end, 10);
-        if (end != limit && *end == '\0' && wanted >= 1 && wanted < count) count = wanted;
+        long wanted = std::strtol(wanted_text, &end, 10);
+        if (end != wanted_text && *end == '\0' && wanted >= 1) count = wanted < cpus ? wanted : cpus;
     }
     return count < 1 ? 1 : count;
 }
