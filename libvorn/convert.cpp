@@ -32,11 +32,13 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
     return true;
 }
 
-// Numbers of up to this many decimal digits are converted by one GMP call (a few hundred
-// milliseconds at most); larger ones are split at their top levels by powers of ten, with a
-// check for a stop between the pieces: the divide and conquer GMP does inside, taken out
-// where a stop must be able to come in.
+// Numbers of up to kPieceDigits decimal digits are converted by one GMP call (a fifth of a
+// second at most); larger ones by the divide and conquer GMP does inside, taken out so that a
+// stop can come in between the pieces: split by powers of ten 10^(2^i) down to pieces of
+// kLeafDigits, which GMP converts. The powers are computed once, each the square of the one
+// before, as GMP's own table is, so the whole costs about what one GMP call does.
 constexpr size_t kPieceDigits = size_t{1} << 20;
+constexpr size_t kLeafDigits = size_t{1} << 15;
 
 // 10^k for the few k a conversion splits at, each computed once.
 struct PowersOfTen {
@@ -48,8 +50,13 @@ struct PowersOfTen {
         for (auto &p : known)
             if (p.first == k) return *p.second;
         auto *x = new Num;
+        if (k % 2 == 0 && k > kLeafDigits) {
+            mpz_srcptr half = of(k / 2);
+            mpz_mul(*x, half, half);
+        } else {
+            mpz_ui_pow_ui(*x, 10, k);
+        }
         known.emplace_back(k, x);
-        mpz_ui_pow_ui(*x, 10, k);
         return *x;
     }
 };
@@ -64,9 +71,12 @@ size_t split_digits(size_t digits) {
 
 struct DecimalProgress {
     const Context &ctx;
-    size_t total, done = 0;
+    size_t total, done = 0, since_check = 0;
     void add(size_t digits) {
         done += digits;
+        since_check += digits;
+        if (since_check < kLeafDigits * 8) return;  // every few milliseconds
+        since_check = 0;
         ctx.check();
         ctx.progress(done, total);
     }
@@ -75,10 +85,11 @@ struct DecimalProgress {
 // Appends the decimal digits of x to out: exactly `width` digits (leading zeros) when width is
 // not 0, else without leading zeros ("0" for zero).
 void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &powers, DecimalProgress &progress) {
-    size_t digits = mpz_sizeinbase(x, 10);
-    if (digits <= kPieceDigits) {
+    size_t digits = width ? width : mpz_sizeinbase(x, 10);
+    if (digits <= kLeafDigits) {
         size_t start = out.size();
-        out.resize(start + (width > digits + 1 ? width : digits + 1) + 1);
+        size_t room = mpz_sizeinbase(x, 10) + 1;  // may overstate by one
+        out.resize(start + (width > room ? width : room) + 1);
         size_t pad = 0;
         size_t len = 0;
         if (mpz_sgn(x) != 0 || width == 0) {
@@ -94,7 +105,7 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &p
         progress.add(pad + len);
         return;
     }
-    size_t k = split_digits(width ? width : digits);
+    size_t k = split_digits(digits);
     Num q, r;
     mpz_srcptr power = powers.of(k);
     progress.ctx.check();
@@ -106,7 +117,9 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &p
 
 // x = the number whose decimal digits are text[0, len) (digits only, no white space).
 void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers, DecimalProgress &progress) {
-    if (len <= kPieceDigits) {
+    // GMP reads text of this size with a table of powers of its own: larger pieces than for
+    // writing, so that fewer tables are built.
+    if (len <= 4 * kLeafDigits) {
         std::string piece(text, len);
         mpz_set_str(x, piece.c_str(), 10);
         wipe(piece);

@@ -149,6 +149,29 @@ TEST(Convert, MillionsOfDigitsRoundTrip) {
     mpz_clear(x);
 }
 
+// Above a million digits the conversions split by powers of ten: pieces that are all zeros
+// or all nines, and zeros inside, must keep their places.
+TEST(Convert, SplitConversionsKeepZeroPieces) {
+    mpz_t x, t;
+    mpz_inits(x, t, nullptr);
+    for (int kind = 0; kind < 3; ++kind) {
+        mpz_ui_pow_ui(x, 10, 1200000);
+        if (kind == 1) mpz_sub_ui(x, x, 1);
+        if (kind == 2) {
+            mpz_ui_pow_ui(t, 10, 40000);
+            mpz_add(x, x, t);
+            mpz_add_ui(x, x, 7);
+        }
+        std::string dec = gmp_text(x, 10);
+        ASSERT_EQ(vorn::putreg(le_bytes(x), 1), VN_OK);
+        ASSERT_EQ(vorn::huge2dec(1, 2), VN_OK);
+        EXPECT_TRUE(vorn::getreg(2) == dec) << "kind " << kind;
+        ASSERT_EQ(vorn::dec2huge(2, 3), VN_OK);
+        EXPECT_TRUE(vorn::getreg(3) == le_bytes(x)) << "kind " << kind;
+    }
+    mpz_clears(x, t, nullptr);
+}
+
 TEST(Convert, BadRegistersAndTooManyDigits) {
     ASSERT_EQ(vorn::putreg("12", 1), VN_OK);
     for (auto call : {+[] { return vorn::dec2huge(1, 256); }, +[] { return vorn::dec2huge(-1, 1); },

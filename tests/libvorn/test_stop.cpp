@@ -46,7 +46,6 @@ int32_t stop_while_running(const char *name, int32_t stage, const std::function<
             std::this_thread::yield();
         }
         if (!running) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         vorn::work_progress(token, seen_stage, seen_permille);
         stopped_at = Clock::now();
         EXPECT_EQ(vorn::stop_work(token), VN_OK);
@@ -59,7 +58,7 @@ int32_t stop_while_running(const char *name, int32_t stage, const std::function<
     stopper.join();
     EXPECT_EQ(result, VN_FAIL) << "the call was not stopped";
     EXPECT_EQ(vorn::global_error(), VN_E_CANCELLED);
-    EXPECT_EQ(snapshot(), before) << "a stopped call changed a register";
+    EXPECT_TRUE(snapshot() == before) << "a stopped call changed a register";
     EXPECT_EQ(seen_stage, stage);
     EXPECT_GE(seen_permille, -1);
     EXPECT_LE(seen_permille, 1000);
