@@ -41,7 +41,8 @@ void prepare_editing() {
     static bool done = false;
     if (done) return;
     done = true;
-    rl_catch_signals = 0;   // Ctrl-C is the program's, not the line editor's
+    // rl_catch_signals stays on: on Ctrl-C and the like the editor puts the terminal back as
+    // it was before the signal goes on to the program's own handling.
     rl_instream = stdin;
     rl_outstream = stdout;
     using_history();

@@ -88,10 +88,14 @@ void show_help_box() {
     std::string text = info.name.empty() ? std::string() : info.name + " " + info.version + "\n";
     if (!info.summary.empty()) text += info.summary + "\n";
     if (!info.help.empty()) text += "\n" + info.help + "\n";
-    text += "\nKeys: Alt and the underlined letter press a button";
+    // The keys this window has: access keys only where a button marks one.
+    std::string keys;
+    for (const auto &[id, c] : ui.controls)
+        if (c.kind == Kind::Button && static_cast<QPushButton *>(c.widget)->text().contains('&'))
+            keys = "Alt and the underlined letter press a button; ";
     if (QtControl *c = find(ui.ctrl_enter_id))
-        text += "; Ctrl+Enter: " + qt_internal::from_qt(static_cast<QPushButton *>(c->widget)->text().remove('&'));
-    text += "; F1: this box.\n";
+        keys += "Ctrl+Enter: " + qt_internal::from_qt(static_cast<QPushButton *>(c->widget)->text().remove('&')) + "; ";
+    text += "\nKeys: " + keys + "F1: this box.\n";
     text += "\nIn use: " + library_versions() + ", Qt " + qVersion() + ".";
     std::string title = "Help - " + (info.name.empty() ? default_caption() : info.name);
     QMessageBox box(QMessageBox::Information, to_qt(title), to_qt(text), QMessageBox::Ok, ui.main_window);
