@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -122,6 +123,15 @@ void on_interrupt(int) {
     errno = saved_errno;
 }
 
+// SIGTERM or SIGHUP (the terminal closed) while a handler runs end the program as they
+// would, but through quick_exit, which runs what the program registered for the case
+// (removing a half-written file); the exit status is the one a shell shows for the signal.
+void on_termination(int signal_number) {
+    if (handler_running()) std::quick_exit(128 + signal_number);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
 void catch_interrupts(bool on) {
     struct sigaction action {};
     action.sa_handler = on ? on_interrupt : SIG_DFL;
@@ -129,6 +139,9 @@ void catch_interrupts(bool on) {
     action.sa_flags = 0;   // no SA_RESTART: a read of standard input returns with EINTR
     console_thread = pthread_self();
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = on ? on_termination : SIG_DFL;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 // Lines end with CR LF or with LF alone.

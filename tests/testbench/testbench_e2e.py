@@ -545,6 +545,15 @@ def group_stop():
         check(lines[-3:] == ["Stopped by the user", "BBS.txt was left as it was", HYPHENS27] and
               read(bbs) == old and temporary_files(cwd) == [], "stopped file run: %r" % lines)
 
+        # SIGTERM (or SIGHUP) during a run ends the program, but never leaves a temporary file.
+        second = Session(cwd)
+        second.send("press 1004", "", "", "1000000")
+        while not temporary_files(cwd) and time.monotonic() < end + 30:
+            time.sleep(0.02)
+        second.process.send_signal(signal.SIGTERM)
+        check(second.process.wait(timeout=20) == 128 + signal.SIGTERM and temporary_files(cwd) == []
+              and read(bbs) == old, "SIGTERM during a file run: %r" % temporary_files(cwd))
+
         # The next command runs as ever; Ctrl-C when idle ends the program as before.
         session.send("press 1002", "0")
         check(session.wait_for("errors"), "a battery after the stops")

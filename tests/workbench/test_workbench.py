@@ -763,54 +763,40 @@ class KeysAndCiphers(unittest.TestCase):
 class StopTest(unittest.TestCase):
     """Ctrl-C (SIGINT) at the console stops the calculation in progress, not the program."""
 
-    def test_ctrl_c_stops_a_calculation_and_the_next_one_runs(self):
+    def test_ctrl_c_stops_an_exact_proof_and_the_next_command_runs(self):
         proc = subprocess.Popen([WORKBENCH, "--console"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, text=True)
-        lines = queue.Queue()
+        lines, seen = queue.Queue(), []
         threading.Thread(target=lambda: [lines.put(line.rstrip("\n")) for line in proc.stdout],
                          daemon=True).start()
-        seen = []
 
-        def wait_for(wanted, timeout):
-            end = time.monotonic() + timeout
-            while time.monotonic() < end:
-                try:
-                    seen.append(lines.get(timeout=0.1))
-                except queue.Empty:
-                    continue
-                if seen[-1] == wanted:
-                    return True
-            return False
-
-        def send(*commands):
+        def send_then_wait(commands, wanted, timeout):
             proc.stdin.write("".join(command + "\n" for command in commands))
             proc.stdin.flush()
+            while not seen or seen[-1] != wanted:
+                seen.append(lines.get(timeout=timeout))   # queue.Empty: nothing came in time
 
         try:
-            # The exact proof of a prime of 1000 digits takes minutes: a stop must end it.
-            send("select 1001 Generate prime number", "press 1019", "415", "5")
-            self.assertTrue(wait_for("[%d] " % STATUS, 60), seen)
+            send_then_wait(["select 1001 Generate prime number", "press 1019", "415", "5"], "[1022] ", 60)
             prime = Output(seen).last(RESULT)
             self.assertEqual(len(prime), 1000)
-            send("select 1001 a is prime? (Slow, 100%)", "set 1004 " + prime, "press 1019")
-            self.assertTrue(wait_for("[%d] Calculating..." % STATUS, 30))
+            # Its exact proof takes minutes; the bound below is against a hang only.
+            send_then_wait(["select 1001 a is prime? (Slow, 100%)", "set 1004 " + prime, "press 1019"],
+                           "[1022] Calculating...", 30)
             time.sleep(1)
             proc.send_signal(signal.SIGINT)
-            # A bound against a hang, far below the time of the whole proof.
-            self.assertTrue(wait_for("[%d] Stopped" % STATUS, 40), seen[-5:])
-            stopped = Output(seen)
-            self.assertEqual(stopped.last(RESULT), "")
-            self.assertGreater(time_value(stopped.last(TIME)), 0.9)
-            send("show 1004", "select 1001 a ^ b", "set 1004 3", "set 1006 5", "press 1019")
-            self.assertTrue(wait_for("[%d] 243" % RESULT, 30), seen[-5:])
+            send_then_wait([], "[1022] Stopped", 40)
+            self.assertEqual(Output(seen).last(RESULT), "")
+            self.assertGreater(time_value(Output(seen).last(TIME)), 0.9)
+            send_then_wait(["show 1004", "select 1001 a ^ b", "set 1004 3", "set 1006 5", "press 1019"],
+                           "[1009] 243", 30)
             self.assertIn("[%d] %s" % (A, prime), seen)   # the parameter stayed as it was
-            send("close")
+            proc.stdin.write("close\n")
+            proc.stdin.close()
             self.assertEqual(proc.wait(timeout=30), 0)
         finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-            proc.stdin.close()
+            proc.kill()
+            proc.wait()
             proc.stdout.close()
 
 
