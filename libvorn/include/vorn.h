@@ -169,7 +169,9 @@ typedef struct VN_STRING {
  * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too) with
  * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. The long
  * calls check for a stop often enough that a stop takes effect within 0.5 s for operands up
- * to 10^7 decimal digits and within 2 s at VN_MAX_BITS: powers between squarings, text
+ * to 10^7 decimal digits and within about 2 s at VN_MAX_BITS (a decimal conversion there
+ * waits for its top-level division, measured up to 2.5 s on a loaded 2-core machine):
+ * powers between squarings, text
  * conversions between the levels of their divide and conquer, prime searches and key
  * generation between candidates, the bit generators between chunks of output, the exact
  * proof between its steps. What bounds the delay is the largest single GMP step a call makes
