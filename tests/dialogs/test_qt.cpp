@@ -49,7 +49,8 @@ dlg::Dialog test_dialog() {
 }
 
 // Shows the dialog, runs script once it is up, and returns show_modal's result. A dialog that
-// the script leaves open is closed after a few seconds, and the test fails.
+// the script leaves open is closed after a minute (a sanitizer build on a busy machine takes
+// seconds for the long-log test alone), and the test fails.
 int run_dialog(const dlg::Handler &handler, std::function<void()> script,
                const std::function<void()> &prepare = nullptr) {
     qt::use_qt_backend();
@@ -61,7 +62,7 @@ int run_dialog(const dlg::Handler &handler, std::function<void()> script,
         timed_out = true;
         dlg::end_dialog(-1);
     });
-    guard.start(10000);
+    guard.start(60000);
     int result = dlg::show_modal(test_dialog(), handler, prepare);
     EXPECT_FALSE(timed_out) << "the dialog did not end";
     return result;
