@@ -10,15 +10,12 @@
 #include <climits>
 #include <new>
 
+#include "core.h"
 #include "crypto_internal.h"
 #include "internal.h"
 
 namespace vn {
 namespace {
-
-// Returned by the shared checks when the call may go on (every status, VN_FAIL included,
-// is a possible result of the checks).
-constexpr int32_t go_on = INT32_MIN;
 
 // Fetched on first need, under the library lock.
 EVP_CIPHER *g_ciphers[2][3] = {};
@@ -50,81 +47,49 @@ const unsigned char *ubytes(const std::string &s) {
     return reinterpret_cast<const unsigned char *>(s.data());
 }
 
-// Looks up the three registers of a cipher call and checks the key; returns go_on to go on, or
-// the value the VN_ function returns.
-int32_t cipher_registers(int32_t *in, int32_t *key, int32_t *out, Register *&ri, Register *&rk,
-                         Register *&ro) {
-    if (!regs(&ri, in, &rk, key, &ro, out)) return VN_FAIL;
-    if (!key_size_ok(bytes_of(*rk).size())) {
-        set_error(VN_E_KEYSIZE);
-        return 1;
-    }
-    if (bytes_of(*ri).size() > largest_input) return fail(VN_E_TOOBIG);
-    return go_on;
+// The checks every cipher call makes first: the key's size, and an input EVP can take.
+Status check_cipher_input(const std::string &in, const std::string &key) {
+    if (!key_size_ok(key.size())) return refusal(VN_STATUS_KEYSIZE, VN_E_KEYSIZE);
+    if (in.size() > largest_input) return failure(VN_E_TOOBIG);
+    return kOk;
 }
 
 // Encrypts with PKCS#7 padding (ECB, or CBC with the IV written in front).
-int32_t encrypt_padded(AesMode mode, const unsigned char *iv,
-                       Register &rp, Register &rk, Register &rc) {
-    const std::string &plain = bytes_of(rp);
+Status encrypt_padded(AesMode mode, const unsigned char *iv, BytesOut &c, const std::string &plain,
+                      const std::string &key) {
     // Refuse before encrypting what could not be stored: padding, and the IV for CBC.
     size_t stored = (plain.size() / 16 + 1) * 16 + (mode == AesMode::cbc ? 16 : 0);
-    if (stored > static_cast<size_t>(VN_MAX_BYTES)) return fail(VN_E_TOOBIG);
+    if (stored > static_cast<size_t>(VN_MAX_BYTES)) return failure(VN_E_TOOBIG);
     std::string out;
     out.reserve(plain.size() + 32);
     if (mode == AesMode::cbc) out.assign(reinterpret_cast<const char *>(iv), 16);
-    if (aes_run(mode, true, true, bytes_of(rk), iv, ubytes(plain), plain.size(), out) != AesResult::ok)
-        return fail(VN_E_CRYPTO);
-    set_bytes(rc, std::move(out));
-    return VN_OK;
+    if (aes_run(mode, true, true, key, iv, ubytes(plain), plain.size(), out) != AesResult::ok)
+        return failure(VN_E_CRYPTO);
+    c.put(std::move(out));
+    return kOk;
 }
 
 // Decrypts a padded ciphertext (CBC: the IV is its first block).
-int32_t decrypt_padded(AesMode mode, int32_t *c, int32_t *key, int32_t *p) {
-    Register *rc, *rk, *rp;
-    int32_t st = cipher_registers(c, key, p, rc, rk, rp);
-    if (st != go_on) return st;
-    const std::string &cipher = bytes_of(*rc);
+Status decrypt_padded(AesMode mode, BytesOut &p, const std::string &cipher, const std::string &key) {
+    Status s = check_cipher_input(cipher, key);
+    if (!succeeded(s)) return s;
     size_t header = mode == AesMode::cbc ? 16 : 0;
-    if (cipher.size() % 16 != 0) {
-        set_error(VN_E_CIPHERTEXT);
-        return 2;
-    }
+    if (cipher.size() % 16 != 0) return refusal(VN_STATUS_BLOCKS, VN_E_CIPHERTEXT);
     if (cipher.size() < header + 16) {
-        set_error(VN_E_CIPHERTEXT);
-        set_bytes(*rp, std::string());
-        return 3;
+        p.put(std::string());
+        return refusal(VN_STATUS_CIPHERTEXT, VN_E_CIPHERTEXT);
     }
     std::string out;
     out.reserve(cipher.size());
     const unsigned char *iv = ubytes(cipher);
-    AesResult done = aes_run(mode, false, true, bytes_of(*rk), iv, ubytes(cipher) + header,
-                             cipher.size() - header, out);
-    if (done == AesResult::provider_failed) return fail(VN_E_CRYPTO);
+    AesResult done = aes_run(mode, false, true, key, iv, ubytes(cipher) + header, cipher.size() - header, out);
+    if (done == AesResult::provider_failed) return failure(VN_E_CRYPTO);
     if (done == AesResult::bad_padding) {
-        set_error(VN_E_PADDING);
-        set_bytes(*rp, std::string());
-        return 3;
+        p.put(std::string());
+        return refusal(VN_STATUS_CIPHERTEXT, VN_E_PADDING);
     }
-    set_bytes(*rp, std::move(out));
-    return VN_OK;
-}
-
-int32_t one_block(bool encrypt, int32_t *in, int32_t *key, int32_t *out) {
-    Register *ri, *rk, *ro;
-    int32_t st = cipher_registers(in, key, out, ri, rk, ro);
-    if (st != go_on) return st;
-    const std::string &block = bytes_of(*ri);
-    if (block.size() != 16) {
-        set_error(VN_E_CIPHERTEXT);
-        return 2;
-    }
-    std::string result;
-    result.reserve(32);
-    if (aes_run(AesMode::ecb, encrypt, false, bytes_of(*rk), nullptr, ubytes(block), 16, result) != AesResult::ok)
-        return fail(VN_E_CRYPTO);
-    set_bytes(*ro, std::move(result));
-    return VN_OK;
+    p.put(std::move(out));
+    return kOk;
 }
 
 }  // namespace
@@ -165,64 +130,41 @@ void release_crypto() noexcept {
     release_digest();
 }
 
+Status aes_cbc_encrypt(const Context &ctx, BytesOut &c, const std::string &p, const std::string &key,
+                       const std::string &iv) {
+    Status s = check_cipher_input(p, key);
+    if (!succeeded(s)) return s;
+    if (!iv.empty() && iv.size() != 16) return refusal(VN_STATUS_IVSIZE, VN_E_IVSIZE);
+    unsigned char iv_bytes[16];
+    if (iv.empty()) random_bytes(ctx, iv_bytes, 16);
+    else std::copy(iv.begin(), iv.end(), iv_bytes);
+    return encrypt_padded(AesMode::cbc, iv_bytes, c, p, key);
+}
+
+Status aes_cbc_decrypt(BytesOut &p, const std::string &c, const std::string &key) {
+    return decrypt_padded(AesMode::cbc, p, c, key);
+}
+
+Status aes_ecb_encrypt(BytesOut &c, const std::string &p, const std::string &key) {
+    Status s = check_cipher_input(p, key);
+    if (!succeeded(s)) return s;
+    return encrypt_padded(AesMode::ecb, nullptr, c, p, key);
+}
+
+Status aes_ecb_decrypt(BytesOut &p, const std::string &c, const std::string &key) {
+    return decrypt_padded(AesMode::ecb, p, c, key);
+}
+
+Status aes_block(BytesOut &out, const std::string &in, const std::string &key, bool encrypt) {
+    Status s = check_cipher_input(in, key);
+    if (!succeeded(s)) return s;
+    if (in.size() != 16) return refusal(VN_STATUS_BLOCKS, VN_E_CIPHERTEXT);
+    std::string result;
+    result.reserve(32);
+    if (aes_run(AesMode::ecb, encrypt, false, key, nullptr, ubytes(in), 16, result) != AesResult::ok)
+        return failure(VN_E_CRYPTO);
+    out.put(std::move(result));
+    return kOk;
+}
+
 }  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t *c) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *rp, *rk, *ri, *rc;
-        if (!regs(&rp, p, &rk, key, &ri, iv, &rc, c)) return VN_FAIL;
-        int32_t st = cipher_registers(p, key, c, rp, rk, rc);
-        if (st != go_on) return st;
-        const std::string &given = bytes_of(*ri);
-        if (!given.empty() && given.size() != 16) {
-            set_error(VN_E_IVSIZE);
-            return 2;
-        }
-        unsigned char iv_bytes[16];
-        if (given.empty()) {
-            if (!random_bytes(quick_context(), iv_bytes, 16)) return VN_FAIL;
-        } else {
-            std::copy(given.begin(), given.end(), iv_bytes);
-        }
-        return encrypt_padded(AesMode::cbc, iv_bytes, *rp, *rk, *rc);
-    });
-}
-
-VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        return decrypt_padded(AesMode::cbc, c, key, p);
-    });
-}
-
-VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *rp, *rk, *rc;
-        int32_t st = cipher_registers(p, key, c, rp, rk, rc);
-        if (st != go_on) return st;
-        return encrypt_padded(AesMode::ecb, nullptr, *rp, *rk, *rc);
-    });
-}
-
-VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        return decrypt_padded(AesMode::ecb, c, key, p);
-    });
-}
-
-VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        return one_block(true, p, key, c);
-    });
-}
-
-VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        return one_block(false, c, key, p);
-    });
-}
-
-}  // extern "C"

@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "core.h"
 #include "crypto_internal.h"
 #include "internal.h"
 #ifdef VORN_TESTING
@@ -569,96 +570,69 @@ bool falls_on_fixed_point(mpz_srcptr x, mpz_srcptr n, mpz_srcptr e) {
     return mpz_cmp(first, second) == 0;
 }
 
-// The checks and the work both generators share. exponent is null for BBS.
-int32_t generator_call(const int32_t *len, unsigned j_wanted, int32_t *s, int32_t *e, int32_t *n,
-                       int32_t *out, int32_t *s2) {
-    if (len == nullptr) return fail(VN_E_ARGUMENT);
-    Register *rs, *rn, *ro, *r2, *re = nullptr;
-    if (!regs(&rs, s, &rn, n, &ro, out, &r2, s2)) return VN_FAIL;
-    if (e != nullptr && (re = reg(e)) == nullptr) return VN_FAIL;
-    if (*len < 1 || *len > VN_MAX_GENERATE_BYTES) return fail(VN_E_BITS);
-    mpz_srcptr modulus = value(*rn);
+// The checks and the work both generators share. e is null for BBS; j_wanted 0 means
+// floor(log2(log2 n)) bits a step.
+Status generator_run(const Context &ctx, BytesOut &out, NumberOut &next, int32_t len, unsigned j_wanted,
+                     mpz_srcptr s, mpz_srcptr e, mpz_srcptr n) {
+    if (len < 1 || len > VN_MAX_GENERATE_BYTES) return failure(VN_E_BITS);
     // An even modulus has no Montgomery form and its squares soon stick; a modulus beyond
     // the largest the set-up makes would take hours for one call.
-    if (mpz_cmp_ui(modulus, 3) < 0 || mpz_even_p(modulus) || bit_size(modulus) > VN_MAX_BBS_BITS)
-        return fail(VN_E_ARGUMENT);
+    if (mpz_cmp_ui(n, 3) < 0 || mpz_even_p(n) || bit_size(n) > VN_MAX_BBS_BITS) return failure(VN_E_ARGUMENT);
     ExponentBits exponent;
-    if (re != nullptr) {
-        mpz_srcptr ev = value(*re);
+    if (e != nullptr) {
         // Beyond the modulus' own size (or 32 bits for tiny moduli) one step could run for
         // hours; no RSA key has such an exponent.
-        size_t limit = bit_size(modulus) > 32 ? bit_size(modulus) : 32;
-        if (mpz_cmp_ui(ev, 2) < 0 || bit_size(ev) > limit) return fail(VN_E_ARGUMENT);
-        for (size_t i = bit_size(ev) - 1; i-- > 0;) exponent.push_back(mpz_tstbit(ev, i) ? 1 : 0);
+        size_t limit = bit_size(n) > 32 ? bit_size(n) : 32;
+        if (mpz_cmp_ui(e, 2) < 0 || bit_size(e) > limit) return failure(VN_E_ARGUMENT);
+        for (size_t i = bit_size(e) - 1; i-- > 0;) exponent.push_back(mpz_tstbit(e, i) ? 1 : 0);
     }
-    Num x;
-    mpz_mod(x, value(*rs), modulus);
-    if (falls_on_fixed_point(x, modulus, re != nullptr ? value(*re) : nullptr))
-        return fail(VN_E_ARGUMENT);
-    unsigned j = j_wanted == 0 ? bits_per_step(modulus) : j_wanted;
-    std::string bytes;
-    Work work(VN_STAGE_GENERATE);
-    try {
-        generate(work, x, modulus, exponent, j, static_cast<size_t>(*len), bytes);
-    } catch (const Cancelled &) {
-        wipe(bytes);
-        throw;
-    }
-    set_bytes(*ro, std::move(bytes));
-    adopt_number(*r2, x);
-    return VN_OK;
+    mpz_ptr x = next.temporary();
+    mpz_mod(x, s, n);
+    if (falls_on_fixed_point(x, n, e)) return failure(VN_E_ARGUMENT);
+    unsigned j = j_wanted == 0 ? bits_per_step(n) : j_wanted;
+    struct Bytes {
+        std::string b;
+        ~Bytes() { wipe(b); }
+    } bytes;
+    generate(ctx, x, n, exponent, j, static_cast<size_t>(len), bytes.b);
+    out.put(std::move(bytes.b));
+    next.keep();
+    return kOk;
 }
 
 }  // namespace
+
+Status bbs_setup(const Context &ctx, NumberOut &n, NumberOut &s, int32_t bits, int32_t rounds) {
+    if (bits < VN_MIN_BBS_BITS || bits > VN_MAX_BBS_BITS) return failure(VN_E_BITS);
+    Num p, q, modulus, x, state, lo, hi;
+    Status st = two_prime_modulus(ctx, p, q, modulus, static_cast<size_t>(bits), clamp_rounds(rounds), true, 0);
+    if (!succeeded(st)) return st;
+    // x coprime to n and a square x^2 that is not 1 (x = +-1 or the other two roots of 1),
+    // nor n - 1 (not a square modulo a Blum integer, so it never comes; the check is cheap).
+    mpz_set_ui(lo, 2);
+    mpz_sub_ui(hi, modulus, 2);
+    for (;;) {
+        random_range(ctx, x, lo, hi);
+        mpz_gcd(state, x, modulus);
+        if (mpz_cmp_ui(state, 1) != 0) continue;
+        mpz_powm_ui(state, x, 2, modulus);
+        if (!falls_on_fixed_point(state, modulus, nullptr)) break;
+    }
+    mpz_swap(n.temporary(), modulus);
+    mpz_swap(s.temporary(), state);
+    n.keep();
+    s.keep();
+    return kOk;
+}
+
+Status bbs_bits(const Context &ctx, BytesOut &out, NumberOut &next, int32_t len, int32_t multi, mpz_srcptr s,
+                mpz_srcptr n) {
+    return generator_run(ctx, out, next, len, multi == 1 ? 0 : 1, s, nullptr, n);
+}
+
+Status rsa_bits(const Context &ctx, BytesOut &out, NumberOut &next, int32_t len, mpz_srcptr s, mpz_srcptr e,
+                mpz_srcptr n) {
+    return generator_run(ctx, out, next, len, 0, s, e, n);
+}
+
 }  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (bits == nullptr || k == nullptr) return fail(VN_E_ARGUMENT);
-        Register *rn, *rs;
-        if (!regs(&rn, n, &rs, s)) return VN_FAIL;
-        if (*bits < VN_MIN_BBS_BITS || *bits > VN_MAX_BBS_BITS) return fail(VN_E_BITS);
-        Num p, q, modulus, x, state, lo, hi;
-        Work work(VN_STAGE_SEARCH);
-        bool ok = two_prime_modulus(work, p, q, modulus, static_cast<size_t>(*bits), clamp_rounds(*k), true, 0);
-        // x coprime to n and a square x^2 that is not 1 (x = +-1 or the other two roots of 1),
-        // nor n - 1 (not a square modulo a Blum integer, so it never comes; the check is cheap).
-        mpz_set_ui(lo, 2);
-        mpz_sub_ui(hi, modulus, 2);
-        while (ok) {
-            ok = random_range(work, x, lo, hi);
-            if (!ok) break;
-            mpz_gcd(state, x, modulus);
-            if (mpz_cmp_ui(state, 1) != 0) continue;
-            mpz_powm_ui(state, x, 2, modulus);
-            if (!falls_on_fixed_point(state, modulus, nullptr)) break;
-        }
-        if (ok) {
-            adopt_number(*rn, modulus);
-            adopt_number(*rs, state);
-        }
-        return ok ? VN_OK : VN_FAIL;
-    });
-}
-
-VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n,
-                                        int32_t *out, int32_t *s2) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (multi == nullptr) return fail(VN_E_ARGUMENT);
-        return generator_call(len, *multi == 1 ? 0 : 1, s, nullptr, n, out, s2);
-    });
-}
-
-VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n,
-                                        int32_t *out, int32_t *s2) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (e == nullptr) return fail(VN_E_ARGUMENT);
-        return generator_call(len, 0, s, e, n, out, s2);
-    });
-}
-
-}  // extern "C"

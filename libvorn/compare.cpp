@@ -1,58 +1,29 @@
-// Truth-valued comparisons. Two byte-form registers compare their bytes; any comparison
-// involving a number compares values. A failure returns VN_FAIL, which no caller can take
-// for either answer.
+// Truth-valued comparisons. Two byte-string operands compare their bytes; any comparison
+// involving a number compares values.
+#include "core.h"
 #include "internal.h"
 
-using namespace vn;
-
+namespace vn {
 namespace {
 
-// 1 when equal, 0 when different, VN_FAIL on a failure.
-int32_t equal(int32_t *a, int32_t *b) {
-    Register *x, *y;
-    if (!regs(&x, a, &y, b)) return VN_FAIL;
-    if (x == y) return 1;
-    if (x->byte_form && y->byte_form) return bytes_of(*x) == bytes_of(*y);
-    return mpz_cmp(value(*x), value(*y)) == 0;
+bool equal(Operand a, Operand b) {
+    if (a.bytes && b.bytes) return *a.bytes == *b.bytes;
+    Num x, y;
+    if (a.bytes) number_from_bytes(x, *a.bytes);
+    if (b.bytes) number_from_bytes(y, *b.bytes);
+    return mpz_cmp(a.bytes ? x : a.number, b.bytes ? y : b.number) == 0;
 }
 
 }  // namespace
 
-extern "C" {
+Status is_zero(mpz_srcptr a) { return truth(mpz_sgn(a) == 0); }
 
-VN_API int32_t VN_ISZERO(int32_t *a) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *x = reg(a);
-        if (!x) return VN_FAIL;
-        return mpz_sgn(value(*x)) == 0;
-    });
-}
+Status is_odd(mpz_srcptr a) { return truth(mpz_odd_p(a) != 0); }
 
-VN_API int32_t VN_ISODD(int32_t *a) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *x = reg(a);
-        if (!x) return VN_FAIL;
-        return mpz_odd_p(value(*x)) != 0;
-    });
-}
+Status is_equal(Operand a, Operand b) { return truth(equal(a, b)); }
 
-VN_API int32_t VN_ISEQUAL(int32_t *a, int32_t *b) {
-    return guarded(VN_FAIL, [&] { return equal(a, b); });
-}
+Status is_not_equal(Operand a, Operand b) { return truth(!equal(a, b)); }
 
-VN_API int32_t VN_ISNOTEQUAL(int32_t *a, int32_t *b) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        int32_t e = equal(a, b);
-        return e == VN_FAIL ? VN_FAIL : !e;
-    });
-}
+Status is_less(mpz_srcptr a, mpz_srcptr b) { return truth(mpz_cmp(a, b) < 0); }
 
-VN_API int32_t VN_ISLESS(int32_t *a, int32_t *b) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *x, *y;
-        if (!regs(&x, a, &y, b)) return VN_FAIL;
-        return mpz_cmp(value(*x), value(*y)) < 0;
-    });
-}
-
-}  // extern "C"
+}  // namespace vn

@@ -5,6 +5,7 @@
 #include <vector>
 #include <new>
 
+#include "core.h"
 #include "internal.h"
 
 namespace vn {
@@ -135,78 +136,71 @@ void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers,
     mpz_add(x, x, low);
 }
 
-// The text of x in `base` (10, or -16 for upper-case hexadecimal) as a byte-form result.
-// src's number is within VN_MAX_BITS (value() refuses more), so its text is at most
-// 2^28 * log10(2) + 1 or 2^26 digits: below VN_MAX_BYTES, which set_bytes checks all the same.
-// Repeated self-conversions therefore stop at once the text, read as a number, exceeds
-// VN_MAX_BITS.
-int32_t to_text(int32_t *src, int32_t *dst, int base) {
-    Register *s, *d;
-    if (!regs(&s, src, &d, dst)) return VN_FAIL;
-    mpz_srcptr x = value(*s);
-    std::string text;
-    if (base == 10 && mpz_sizeinbase(x, 10) > kPieceDigits) {
-        Work work(VN_STAGE_CONVERT);
-        PowersOfTen powers;
-        DecimalProgress progress{work, mpz_sizeinbase(x, 10)};
-        text.reserve(mpz_sizeinbase(x, 10) + 1);
-        append_decimal(x, 0, text, powers, progress);
-    } else {
-        // Hexadecimal text takes linear time: one call at every size. mpz_sizeinbase may
-        // overstate the length by one; the text is cut to size after.
-        text.assign(mpz_sizeinbase(x, base < 0 ? -base : base) + 1, '\0');
-        mpz_get_str(text.data(), base, x);
-        text.resize(std::strlen(text.c_str()));
-    }
-    set_bytes(*d, std::move(text));
-    return VN_OK;
-}
-
 }  // namespace
+
+void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out) {
+    if (mpz_sizeinbase(x, 10) > kPieceDigits) {
+        PowersOfTen powers;
+        DecimalProgress progress{ctx, mpz_sizeinbase(x, 10)};
+        out.reserve(mpz_sizeinbase(x, 10) + 1);
+        append_decimal(x, 0, out, powers, progress);
+        return;
+    }
+    // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
+    out.assign(mpz_sizeinbase(x, 10) + 1, '\0');
+    mpz_get_str(out.data(), 10, x);
+    out.resize(std::strlen(out.c_str()));
+}
+
+void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len) {
+    if (len > kPieceDigits) {
+        PowersOfTen powers;
+        DecimalProgress progress{ctx, len};
+        parse_decimal(x, digits, len, powers, progress);
+        return;
+    }
+    std::string piece(digits, len);
+    mpz_set_str(x, piece.c_str(), 10);
+    wipe(piece);
+}
+
+Status from_decimal(const Context &ctx, NumberOut &d, const std::string &text) {
+    size_t first, end;
+    if (!scan_decimal(text, first, end)) {
+        mpz_set_ui(d.put(), 0);
+        return failure(VN_E_DECIMAL);
+    }
+    // 10^k has more than VN_MAX_BITS bits once k * log2(10) > VN_MAX_BITS; the last few
+    // digit counts near the edge are settled by the value itself.
+    size_t digits = end - first;
+    if (static_cast<double>(digits - 1) * 3.321928094887362 >= static_cast<double>(VN_MAX_BITS))
+        return failure(VN_E_TOOBIG);
+    mpz_ptr x = d.temporary();
+    // Short texts go to GMP as they are (it skips the white space the scan allowed).
+    if (digits <= kPieceDigits) mpz_set_str(x, text.c_str(), 10);
+    else decimal_value(ctx, x, text.data() + first, digits);
+    if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) return failure(VN_E_TOOBIG);
+    d.keep();
+    return kOk;
+}
+
+// The operand's number is within VN_MAX_BITS, so its text is at most 2^28 * log10(2) + 1 or
+// 2^26 digits: below VN_MAX_BYTES. Repeated self-conversions therefore stop at once the
+// text, read as a number, exceeds VN_MAX_BITS.
+Status to_decimal(const Context &ctx, BytesOut &d, mpz_srcptr x) {
+    std::string text;
+    decimal_text(ctx, x, text);
+    d.put(std::move(text));
+    return kOk;
+}
+
+Status to_hex(BytesOut &d, mpz_srcptr x) {
+    // Hexadecimal text takes linear time: one call at every size.
+    std::string text(mpz_sizeinbase(x, 16) + 1, '\0');
+    mpz_get_str(text.data(), -16, x);
+    text.resize(std::strlen(text.c_str()));
+    d.put(std::move(text));
+    return kOk;
+}
+
 }  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *s, *d;
-        if (!regs(&s, src, &d, dst)) return VN_FAIL;
-        const std::string &text = bytes_of(*s);
-        size_t first, end;
-        if (!scan_decimal(text, first, end)) {
-            mpz_set_ui(set_number(*d), 0);
-            return fail(VN_E_DECIMAL);
-        }
-        // 10^k has more than VN_MAX_BITS bits once k * log2(10) > VN_MAX_BITS; the last few
-        // digit counts near the edge are settled by the value itself.
-        size_t digits = end - first;
-        if (static_cast<double>(digits - 1) * 3.321928094887362 >= static_cast<double>(VN_MAX_BITS))
-            return fail(VN_E_TOOBIG);
-        Num x;
-        if (digits > kPieceDigits) {
-            Work work(VN_STAGE_CONVERT);
-            PowersOfTen powers;
-            DecimalProgress progress{work, digits};
-            parse_decimal(x, text.data() + first, digits, powers, progress);
-        } else {
-            // mpz_set_str skips white space itself, and the scan allowed white space only
-            // around the digits, so the register's text goes to it as it is.
-            mpz_set_str(x, text.c_str(), 10);
-        }
-        if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) return fail(VN_E_TOOBIG);
-        adopt_number(*d, x);
-        return VN_OK;
-    });
-}
-
-VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst) {
-    return guarded(VN_FAIL, [&] { return to_text(src, dst, 10); });
-}
-
-VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst) {
-    return guarded(VN_FAIL, [&] { return to_text(src, dst, -16); });
-}
-
-}  // extern "C"

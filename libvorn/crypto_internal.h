@@ -14,9 +14,10 @@ namespace vn {
 
 // n = p*q of exactly `bits` bits from two distinct primes of bits/2 and bits - bits/2 bits,
 // each passing `rounds` Rabin-Miller rounds and BPSW (see generate_prime). three_mod_four
-// and avoid_factor_of are passed on to generate_prime. False only when the CSPRNG fails.
-bool two_prime_modulus(const Context &ctx, mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
-                       bool three_mod_four, unsigned long avoid_factor_of);
+// and avoid_factor_of are passed on to generate_prime, whose failure this returns.
+struct Status;
+Status two_prime_modulus(const Context &ctx, mpz_ptr p, mpz_ptr q, mpz_ptr n, size_t bits, int rounds,
+                         bool three_mod_four, unsigned long avoid_factor_of);
 
 enum class AesMode { ecb, cbc };
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "core.h"
 #include "internal.h"
 #include "small_primes.h"
 
@@ -31,20 +32,17 @@ bool meets_constraints(uint64_t p, bool three_mod_four, unsigned long avoid_fact
 
 // Up to 20 bits: list the qualifying primes and draw one, so that impossible constraints
 // (no 3-bit prime is 3 mod 4 with p-1 prime to 3) end in a failure rather than a loop.
-bool small_prime(const Context &ctx, mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoid_factor_of) {
+Status small_prime(const Context &ctx, mpz_ptr p, size_t bits, bool three_mod_four, unsigned long avoid_factor_of) {
     std::vector<uint32_t> found;
     uint32_t lo = uint32_t{1} << (bits - 1);
     for (uint32_t n : primes_below(uint32_t{1} << bits))
         if (n >= lo && meets_constraints(n, three_mod_four, avoid_factor_of)) found.push_back(n);
-    if (found.empty()) {
-        set_error(VN_E_ARGUMENT);
-        return false;
-    }
+    if (found.empty()) return failure(VN_E_ARGUMENT);
     Num idx, lo_z, hi_z;
     mpz_set_ui(hi_z, found.size() - 1);
-    bool ok = random_range(ctx, idx, lo_z, hi_z);
-    if (ok) mpz_set_ui(p, found[mpz_get_ui(idx)]);
-    return ok;
+    random_range(ctx, idx, lo_z, hi_z);
+    mpz_set_ui(p, found[mpz_get_ui(idx)]);
+    return kOk;
 }
 
 // Residues of x modulo each sieve prime, three primes to a word division.
@@ -77,7 +75,7 @@ void sieve_window(std::vector<uint8_t> &composite, const std::vector<uint32_t> &
     }
 }
 
-bool large_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+void large_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
                  unsigned long avoid_factor_of) {
     const uint32_t step = three_mod_four ? 4 : 2;
     const size_t count = sieve_prime_count(bits);
@@ -95,16 +93,16 @@ bool large_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool th
     } wipe_tables{r, composite};
     Num base, cand, two, room;
     mpz_set_ui(two, 2);
-    bool ok = true, found = false;
+    bool found = false;
     // Progress: candidates that survived the sieve, against how many a search needs on
     // average (one prime among ln(2^bits) numbers, a sieve that leaves about 1.12 / ln(P) of
     // the odd ones): 1 - e^(-tried/expected) rises steadily and reaches 1000 only at the end.
     double sieve_limit = static_cast<double>(sieve_primes()[count - 1]);
     double expected = 0.6931 * static_cast<double>(bits) * 1.12 / (2 * std::log(sieve_limit));
     uint64_t tried = 0;
-    while (ok && !found) {
+    while (!found) {
         // A fresh random start: top bit set, odd (3 mod 4 when asked).
-        if (!(ok = random_bits(ctx, base, bits))) break;
+        random_bits(ctx, base, bits);
         mpz_setbit(base, bits - 1);
         mpz_setbit(base, 0);
         if (three_mod_four) mpz_setbit(base, 1);
@@ -123,7 +121,7 @@ bool large_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool th
             sieve_window(composite, r, step);
             unsigned long base_m1 =
                 avoid_factor_of > 1 ? mpz_fdiv_ui(base, avoid_factor_of) : 0;  // residue of base
-            for (uint32_t i = 0; ok && i < limit && !found; ++i) {
+            for (uint32_t i = 0; i < limit && !found; ++i) {
                 if (composite[i]) continue;
                 if (avoid_factor_of > 1 &&
                     (static_cast<unsigned __int128>(base_m1) + step * i) % avoid_factor_of == 1)
@@ -132,79 +130,57 @@ bool large_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool th
                 ctx.permille(static_cast<int32_t>(1000 * (1 - std::exp(-static_cast<double>(++tried) / expected))));
                 mpz_add_ui(cand, base, static_cast<unsigned long>(step) * i);
                 if (!strong_probable_prime(ctx, cand, two)) continue;
-                int verdict = random_base_rounds(ctx, cand, rounds);
-                if (verdict < 0) ok = false;
-                if (verdict <= 0) break;
+                if (!random_base_rounds(ctx, cand, rounds)) break;
                 found = bpsw(cand);
             }
-            if (!ok || found || limit < kWindow) break;
+            if (found || limit < kWindow) break;
             mpz_add_ui(base, base, static_cast<unsigned long>(step) * kWindow);
             const std::vector<uint32_t> &pr = sieve_primes();
             for (size_t j = 0; j < r.size(); ++j)
                 r[j] = static_cast<uint32_t>((r[j] + uint64_t{step} * kWindow) % pr[j]);
         }
     }
-    if (found) mpz_set(p, cand);
-    return found;
+    mpz_set(p, cand);
 }
 
 }  // namespace
 
-bool generate_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
-                    unsigned long avoid_factor_of) {
+Status generate_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+                      unsigned long avoid_factor_of) {
     rounds = clamp_rounds(rounds);
     if (bits <= 20) return small_prime(ctx, p, bits, three_mod_four, avoid_factor_of);
     // p - 1 is even for every odd p: an even factor to avoid leaves no candidate.
-    if (avoid_factor_of > 1 && avoid_factor_of % 2 == 0) {
-        set_error(VN_E_ARGUMENT);
-        return false;
+    if (avoid_factor_of > 1 && avoid_factor_of % 2 == 0) return failure(VN_E_ARGUMENT);
+    large_prime(ctx, p, bits, rounds, three_mod_four, avoid_factor_of);
+    return kOk;
+}
+
+Status random_number(const Context &ctx, NumberOut &d, int32_t bits) {
+    if (bits < 1 || bits > VN_MAX_RANDOM_BITS) return failure(VN_E_BITS);
+    size_t nbytes = (static_cast<size_t>(bits) + 7) / 8;
+    unsigned top_bits = static_cast<unsigned>(bits - 1) % 8 + 1;  // bits in the top byte
+    struct Buffer {
+        std::string b;
+        ~Buffer() { wipe(b); }
+    } buf{std::string(nbytes, '\0')};
+    random_bytes(ctx, buf.b.data(), nbytes);
+    auto &top = reinterpret_cast<unsigned char &>(buf.b[nbytes - 1]);
+    top &= static_cast<unsigned char>((1u << top_bits) - 1);
+    // The top byte must not be zero; redraw it (uniformly over its non-zero values) rather
+    // than set a fixed bit, so every non-zero top byte stays possible.
+    while (top == 0) {
+        random_bytes(ctx, &top, 1);
+        top &= static_cast<unsigned char>((1u << top_bits) - 1);
     }
-    return large_prime(ctx, p, bits, rounds, three_mod_four, avoid_factor_of);
+    mpz_import(d.put(), nbytes, -1, 1, 0, 0, buf.b.data());
+    return kOk;
+}
+
+Status random_prime(const Context &ctx, NumberOut &d, int32_t bits, int32_t rounds) {
+    if (bits < VN_MIN_PRIME_BITS || bits > VN_MAX_PRIME_BITS) return failure(VN_E_BITS);
+    Status s = generate_prime(ctx, d.temporary(), static_cast<size_t>(bits), clamp_rounds(rounds), false, 0);
+    if (succeeded(s)) d.keep();
+    return s;
 }
 
 }  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (!bits) return fail(VN_E_ARGUMENT);
-        Register *dst = reg(d);
-        if (!dst) return VN_FAIL;
-        if (*bits < 1 || *bits > VN_MAX_RANDOM_BITS) return fail(VN_E_BITS);
-        size_t nbytes = (static_cast<size_t>(*bits) + 7) / 8;
-        unsigned top_bits = static_cast<unsigned>(*bits - 1) % 8 + 1;  // bits in the top byte
-        std::string b(nbytes, '\0');
-        Context ctx = quick_context();  // at most 2 MiB of random bytes: quick
-        bool ok = random_bytes(ctx, b.data(), nbytes);
-        auto &top = reinterpret_cast<unsigned char &>(b[nbytes - 1]);
-        top &= static_cast<unsigned char>((1u << top_bits) - 1);
-        // The top byte must not be zero; redraw it (uniformly over its non-zero values)
-        // rather than set a fixed bit, so every non-zero top byte stays possible.
-        while (ok && top == 0) {
-            ok = random_bytes(ctx, &top, 1);
-            top &= static_cast<unsigned char>((1u << top_bits) - 1);
-        }
-        if (ok) mpz_import(set_number(*dst), nbytes, -1, 1, 0, 0, b.data());
-        wipe(b);
-        return ok ? VN_OK : VN_FAIL;
-    });
-}
-
-VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (!bits || !rounds) return fail(VN_E_ARGUMENT);
-        Register *dst = reg(d);
-        if (!dst) return VN_FAIL;
-        if (*bits < VN_MIN_PRIME_BITS || *bits > VN_MAX_PRIME_BITS) return fail(VN_E_BITS);
-        Num p;
-        Work work(VN_STAGE_SEARCH);
-        bool ok = generate_prime(work, p, static_cast<size_t>(*bits), clamp_rounds(*rounds), false, 0);
-        if (ok) adopt_number(*dst, p);
-        return ok ? VN_OK : VN_FAIL;
-    });
-}
-
-}  // extern "C"

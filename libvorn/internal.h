@@ -120,9 +120,15 @@ R guarded(R on_failure, Body &&body) noexcept {
     return on_failure;
 }
 
-// The register named by *number, or nullptr (global error VN_E_REGISTER; VN_E_ARGUMENT for a
-// null pointer).
+// The register named by *number, or nullptr with error set to VN_E_REGISTER (VN_E_ARGUMENT
+// for a null pointer).
+Register *find_register(const int32_t *number, int32_t &error);
+// The same, setting the global error.
 Register *reg(const int32_t *number);
+
+// x = the number whose bytes (least significant first) are given. Throws TooBig beyond
+// VN_MAX_BITS.
+void number_from_bytes(mpz_ptr x, const std::string &bytes);
 
 // Looks up registers all at once: true when every one exists, else sets the error.
 template <typename... P>
@@ -138,6 +144,10 @@ const std::string &bytes_of(Register &r);
 // wiped. Operands must be fetched with value() before this is called, since the destination
 // may be an operand. The result must not exceed VN_MAX_BITS (callers check first).
 mpz_ptr set_number(Register &r);
+// The two halves of set_number for a result that may not come: the register's mpz to write
+// into (nothing is marked yet), and the marking once it was written.
+mpz_ptr number_target(Register &r);
+void number_written(Register &r);
 // Moves t into the register as its number result (the register's old number goes to t,
 // wiped). For results computed into a temporary.
 void adopt_number(Register &r, Num &t);
@@ -154,22 +164,30 @@ void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_sr
 // result_bits estimates the result's size, for the progress.
 void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, double result_bits);
 
+// The decimal digits of x ("0" for zero), and x from len decimal digits (nothing else), with
+// a check for a stop and the progress between the pieces of a large conversion.
+void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out);
+void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len);
+
 // Size in bits of a number (0 for zero).
 inline size_t bit_size(mpz_srcptr x) { return mpz_sgn(x) == 0 ? 0 : mpz_sizeinbase(x, 2); }
 
-// Fills buf from the context's random source; false (and VN_E_CRYPTO) when it fails.
-bool random_bytes(const Context &ctx, void *buf, size_t len);
+// Fills buf from the context's random source; throws ProviderFailed when it fails.
+void random_bytes(const Context &ctx, void *buf, size_t len);
 // x = a uniformly random number in [0, 2^bits).
-bool random_bits(const Context &ctx, mpz_ptr x, size_t bits);
+void random_bits(const Context &ctx, mpz_ptr x, size_t bits);
 // x = a uniformly random number in [lo, hi] (lo <= hi).
-bool random_range(const Context &ctx, mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi);
+void random_range(const Context &ctx, mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi);
 
 // Prime search shared by VN_GENERATEPRIME, RSA keys and BBS: p = a random prime of exactly
 // bits bits (bits >= 2) that passes `rounds` Rabin-Miller rounds with random bases and BPSW.
 // When three_mod_four is set, p = 3 (mod 4). When avoid_factor_of is non-zero, p - 1 is not
-// divisible by it (for an RSA exponent). Returns false only when the CSPRNG fails; checks
-// the context for a stop between candidates and reports candidates tried as progress.
-bool generate_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four, unsigned long avoid_factor_of);
+// divisible by it (for an RSA exponent). Fails (VN_E_ARGUMENT) only for constraints no prime
+// of that size meets; checks the context for a stop between candidates and reports
+// candidates tried as progress.
+struct Status;
+Status generate_prime(const Context &ctx, mpz_ptr p, size_t bits, int rounds, bool three_mod_four,
+                      unsigned long avoid_factor_of);
 
 // BPSW probable-prime test (exact below 2^64).
 bool bpsw(mpz_srcptr n);

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "core.h"
 #include "internal.h"
 #include "prover.h"
 #ifdef VORN_TESTING
@@ -76,18 +77,17 @@ bool strong_probable_prime(const Context &ctx, mpz_srcptr n, mpz_srcptr a) {
     return probable;
 }
 
-int random_base_rounds(const Context &ctx, mpz_srcptr n, int rounds) {
+bool random_base_rounds(const Context &ctx, mpz_srcptr n, int rounds) {
     Num a, lo, hi;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
-    int verdict = 1;
-    for (int i = 0; verdict == 1 && i < rounds; ++i) {
+    for (int i = 0; i < rounds; ++i) {
         ctx.check();
         ctx.progress(static_cast<uint64_t>(i), static_cast<uint64_t>(rounds));
-        if (!random_range(ctx, a, lo, hi)) verdict = -1;
-        else if (!strong_probable_prime(ctx, n, a)) verdict = 0;
+        random_range(ctx, a, lo, hi);
+        if (!strong_probable_prime(ctx, n, a)) return false;
     }
-    return verdict;
+    return true;
 }
 
 
@@ -170,9 +170,8 @@ int trivial_verdict(mpz_srcptr n) {
     return -1;
 }
 
-// Fermat test with random bases in [2, n-2] on odd n >= 5: 1 when every round passes, 0
-// when one fails, -1 when the CSPRNG fails.
-int fermat(const Context &ctx, mpz_srcptr n, int rounds) {
+// Fermat test with random bases in [2, n-2] on odd n >= 5: true when every round passes.
+bool fermat(const Context &ctx, mpz_srcptr n, int rounds) {
     Num a, lo, hi, n_minus_1, y;
     mpz_set_ui(lo, 2);
     mpz_sub_ui(hi, n, 2);
@@ -180,11 +179,11 @@ int fermat(const Context &ctx, mpz_srcptr n, int rounds) {
     for (int i = 0; i < rounds; ++i) {
         ctx.check();
         ctx.progress(static_cast<uint64_t>(i), static_cast<uint64_t>(rounds));
-        if (!random_range(ctx, a, lo, hi)) return -1;
+        random_range(ctx, a, lo, hi);
         long_powm(ctx, y, a, n_minus_1, n);
-        if (mpz_cmp_ui(y, 1) != 0) return 0;
+        if (mpz_cmp_ui(y, 1) != 0) return false;
     }
-    return 1;
+    return true;
 }
 
 // Trial division by the table (VN_READPRIMES): 0 when n < 2 or a proper factor was found,
@@ -226,93 +225,57 @@ int32_t trial_division(mpz_srcptr n) {
     return 1;
 }
 
-// The Fermat and Rabin-Miller entry points: the small and even cases, then trial division
-// (a number with a small factor needs no modular power, which for 10^20000 - 1 takes
-// seconds), then count rounds.
-int32_t random_base_test(int (*test)(const Context &, mpz_srcptr, int), int32_t *count, int32_t *a) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (!count) return fail(VN_E_ARGUMENT);
-        Register *x = reg(a);
-        if (!x) return VN_FAIL;
-        mpz_srcptr n = value(*x);
-        int v = trivial_verdict(n);
-        if (v >= 0) return v;
-        if (trial_division(n) == 0) return 0;
-        // A failed random source is a failure, never a verdict (VN_E_CRYPTO is set).
-        Work work(VN_STAGE_WORKING);
-        int verdict = test(work, n, clamp_rounds(*count));
-        return verdict < 0 ? VN_FAIL : verdict;
-    });
+// The Fermat and Rabin-Miller tests: the small and even cases, then trial division (a number
+// with a small factor needs no modular power, which for 10^20000 - 1 takes seconds), then
+// the rounds. A failed random source unwinds as ProviderFailed: a failure, never a verdict.
+Status random_base_test(bool (*test)(const Context &, mpz_srcptr, int), const Context &ctx, int32_t rounds,
+                        mpz_srcptr n) {
+    int v = trivial_verdict(n);
+    if (v >= 0) return truth(v == 1);
+    if (trial_division(n) == 0) return truth(false);
+    return truth(test(ctx, n, clamp_rounds(rounds)));
 }
 
 }  // namespace
-}  // namespace vn
 
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_READPRIMES(int32_t *n) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        if (!n) return fail(VN_E_ARGUMENT);
-        size_t want = *n < 1 ? 1 : (*n > 1000000 ? 1000000 : static_cast<size_t>(*n));
-        division_table() = first_primes(want);
-        g_table_product_ready = false;
-        return static_cast<int32_t>(division_table().size());
-    });
+Status read_primes(int32_t count) {
+    size_t want = count < 1 ? 1 : (count > 1000000 ? 1000000 : static_cast<size_t>(count));
+    division_table() = first_primes(want);
+    g_table_product_ready = false;
+    return {static_cast<int32_t>(division_table().size()), VN_E_NONE};
 }
 
-VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *x, *y;
-        if (!regs(&x, a, &y, b)) return VN_FAIL;
-        Num g;
-        mpz_gcd(g, value(*x), value(*y));
-        return mpz_cmp_ui(g, 1) == 0;
-    });
+Status is_rel_prime(mpz_srcptr a, mpz_srcptr b) {
+    Num g;
+    mpz_gcd(g, a, b);
+    return truth(mpz_cmp_ui(g, 1) == 0);
 }
 
-VN_API int32_t VN_ISPRIME_DIV(int32_t *a) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *x = reg(a);
-        if (!x) return VN_FAIL;
-        return trial_division(value(*x));
-    });
-}
+Status is_prime_div(mpz_srcptr a) { return truth(trial_division(a) == 1); }
 
-VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) {
-    // The number is read and copied under the lock; the proof runs without it, so that other
-    // threads' calls never wait behind a proof and proofs from several threads run at once.
-    Num n;
-    int32_t quick = guarded(VN_FAIL, [&]() -> int32_t {
-        Register *x = reg(a);
-        if (!x) return VN_FAIL;
-        int32_t v = quick_exact_verdict(value(*x));
-        if (v == kNeedsProof) mpz_set(n, value(*x));
-        return v;
-    });
-    if (quick != kNeedsProof) return quick;
-    try {
-        Work work(VN_STAGE_PROOF);
-        WorkSlot &slot = *work.slot;
-        ProofControl control;
-        control.stop = &slot.stop;
-        control.stage = &slot.stage;
-        control.permille = &slot.permille;
-        switch (prove_prime(n, control)) {
-            case ProofResult::prime: return 1;
-            case ProofResult::composite: return 0;
-            case ProofResult::no_memory: return fail(VN_E_NOMEMORY);
-            case ProofResult::stopped: return fail(VN_E_CANCELLED);
-            default: return fail(VN_E_INTERNAL);
-        }
-    } catch (...) {
-        return fail(error_of_current_exception());
+// Runs without the library lock, on a copy of the number.
+Status is_prime_exact(const Context &ctx, mpz_srcptr n) {
+    int32_t quick = quick_exact_verdict(n);
+    if (quick != kNeedsProof) return truth(quick == 1);
+    ProofControl control;
+    control.stop = &ctx.slot->stop;
+    control.stage = &ctx.slot->stage;
+    control.permille = &ctx.slot->permille;
+    switch (prove_prime(n, control)) {
+        case ProofResult::prime: return truth(true);
+        case ProofResult::composite: return truth(false);
+        case ProofResult::no_memory: return failure(VN_E_NOMEMORY);
+        case ProofResult::stopped: return failure(VN_E_CANCELLED);
+        default: return failure(VN_E_INTERNAL);
     }
 }
 
-VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return random_base_test(fermat, count, a); }
+Status is_prime_fermat(const Context &ctx, int32_t rounds, mpz_srcptr a) {
+    return random_base_test(fermat, ctx, rounds, a);
+}
 
-VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) { return random_base_test(random_base_rounds, count, a); }
+Status is_prime_rabin_miller(const Context &ctx, int32_t rounds, mpz_srcptr a) {
+    return random_base_test(random_base_rounds, ctx, rounds, a);
+}
 
-}  // extern "C"
+}  // namespace vn

@@ -108,31 +108,42 @@ int32_t fail(int32_t code) noexcept {
 
 void set_error(int32_t code) noexcept { g_error = code; }
 
-Register *reg(const int32_t *number) {
+Register *find_register(const int32_t *number, int32_t &error) {
     if (number == nullptr) {
-        fail(VN_E_ARGUMENT);
+        error = VN_E_ARGUMENT;
         return nullptr;
     }
     if (*number < 0 || *number >= VN_REGISTERS) {
-        fail(VN_E_REGISTER);
+        error = VN_E_REGISTER;
         return nullptr;
     }
     if (g_store == nullptr) g_store = new Store;
     return &g_store->r[*number];
 }
 
+Register *reg(const int32_t *number) {
+    int32_t error = VN_E_NONE;
+    Register *r = find_register(number, error);
+    if (r == nullptr) set_error(error);
+    return r;
+}
+
+void number_from_bytes(mpz_ptr x, const std::string &bytes) {
+    // Bytes are least significant first: the high zero bytes end the string.
+    size_t n = bytes.size();
+    while (n > 0 && bytes[n - 1] == 0) --n;
+    if (n > 0) {
+        auto top = static_cast<unsigned char>(bytes[n - 1]);
+        size_t bits = 8 * (n - 1);
+        while (top) ++bits, top >>= 1;
+        if (bits > static_cast<size_t>(VN_MAX_BITS)) throw TooBig{};
+    }
+    mpz_import(x, n, -1, 1, 0, 0, bytes.data());
+}
+
 mpz_srcptr value(Register &r) {
     if (!r.num_valid) {
-        // Bytes are least significant first: the high zero bytes end the string.
-        size_t n = r.bytes.size();
-        while (n > 0 && r.bytes[n - 1] == 0) --n;
-        if (n > 0) {
-            auto top = static_cast<unsigned char>(r.bytes[n - 1]);
-            size_t bits = 8 * (n - 1);
-            while (top) ++bits, top >>= 1;
-            if (bits > static_cast<size_t>(VN_MAX_BITS)) throw TooBig{};
-        }
-        mpz_import(r.num, n, -1, 1, 0, 0, r.bytes.data());
+        number_from_bytes(r.num, r.bytes);
         r.dirty = std::max(r.dirty, static_cast<size_t>(mpz_size(r.num)));
         r.num_valid = true;
     }
@@ -149,17 +160,26 @@ const std::string &bytes_of(Register &r) {
     return r.bytes;
 }
 
-mpz_ptr set_number(Register &r) {
+mpz_ptr number_target(Register &r) {
+    r.dirty = std::max(r.dirty, static_cast<size_t>(mpz_size(r.num)));
+    return r.num;
+}
+
+void number_written(Register &r) {
     // Invalid bytes were wiped when they became invalid.
     if (r.bytes_valid) discard(r.bytes);
-    r.dirty = std::max(r.dirty, static_cast<size_t>(mpz_size(r.num)));
     bool listed = false;
     for (size_t i = 0; i < g_written_count; ++i) listed |= g_written[i] == &r;
     if (!listed && g_written_count < std::size(g_written)) g_written[g_written_count++] = &r;
     r.byte_form = false;
     r.num_valid = true;
     r.bytes_valid = false;
-    return r.num;
+}
+
+mpz_ptr set_number(Register &r) {
+    mpz_ptr x = number_target(r);
+    number_written(r);
+    return x;
 }
 
 void adopt_number(Register &r, Num &t) {
@@ -184,46 +204,39 @@ void set_bytes(Register &r, std::string &&b) {
 
 std::atomic<RandomSource> g_random_source{nullptr};
 
-bool random_bytes(const Context &ctx, void *buf, size_t len) {
+void random_bytes(const Context &ctx, void *buf, size_t len) {
     // RAND_bytes takes an int length: draw large buffers in pieces.
     auto *p = static_cast<unsigned char *>(buf);
     while (len > 0) {
         int piece = len > (1u << 30) ? (1 << 30) : static_cast<int>(len);
-        if ((ctx.random ? ctx.random(p, piece) : RAND_bytes(p, piece)) != 1) {
-            set_error(VN_E_CRYPTO);
-            return false;
-        }
+        if ((ctx.random ? ctx.random(p, piece) : RAND_bytes(p, piece)) != 1) throw ProviderFailed{};
         p += piece;
         len -= static_cast<size_t>(piece);
     }
-    return true;
 }
 
-bool random_bits(const Context &ctx, mpz_ptr x, size_t bits) {
+void random_bits(const Context &ctx, mpz_ptr x, size_t bits) {
     size_t nbytes = (bits + 7) / 8;
-    std::string buf(nbytes, '\0');  // the start of a prime search: wiped after
-    bool ok = random_bytes(ctx, buf.data(), nbytes);
-    if (ok) {
-        if (bits % 8)
-            buf[nbytes - 1] = static_cast<char>(static_cast<unsigned char>(buf[nbytes - 1]) & ((1u << (bits % 8)) - 1));
-        mpz_import(x, nbytes, -1, 1, 0, 0, buf.data());
-    }
-    wipe(buf);
-    return ok;
+    // The start of a prime search: wiped however the draw ends.
+    struct Buffer {
+        std::string b;
+        ~Buffer() { wipe(b); }
+    } buf{std::string(nbytes, '\0')};
+    random_bytes(ctx, buf.b.data(), nbytes);
+    if (bits % 8)
+        buf.b[nbytes - 1] = static_cast<char>(static_cast<unsigned char>(buf.b[nbytes - 1]) & ((1u << (bits % 8)) - 1));
+    mpz_import(x, nbytes, -1, 1, 0, 0, buf.b.data());
 }
 
-bool random_range(const Context &ctx, mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
+void random_range(const Context &ctx, mpz_ptr x, mpz_srcptr lo, mpz_srcptr hi) {
     // Rejection sampling of hi - lo + 1 values: uniform, at most two draws expected.
     Num span;
     mpz_sub(span, hi, lo);
     mpz_add_ui(span, span, 1);
     size_t bits = mpz_sizeinbase(span, 2);
-    bool ok = true;
-    do {
-        ok = random_bits(ctx, x, bits);
-    } while (ok && mpz_cmp(x, span) >= 0);
+    do random_bits(ctx, x, bits);
+    while (mpz_cmp(x, span) >= 0);
     mpz_add(x, x, lo);
-    return ok;
 }
 
 }  // namespace vn

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core.h"
 #include "crypto_internal.h"
 #include "internal.h"
 #ifdef VORN_TESTING
@@ -99,30 +100,21 @@ bool sha256_vector_passes(const std::vector<std::string> &w) {
 }
 
 }  // namespace
+
+Status check_aes_vectors(const Context &) {
+    const char *text = aes_vectors;
+#ifdef VORN_TESTING
+    if (const char *t = testing::aes_vectors_text) text = t;
+#endif
+    return {count_failures(text, aes_vector_passes), VN_E_NONE};
+}
+
+Status check_sha256_vectors(const Context &) {
+    const char *text = sha256_vectors;
+#ifdef VORN_TESTING
+    if (const char *t = testing::sha256_vectors_text) text = t;
+#endif
+    return {count_failures(text, sha256_vector_passes), VN_E_NONE};
+}
+
 }  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_CHECKTESTVECTORS_AES(void) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        const char *text = aes_vectors;
-#ifdef VORN_TESTING
-        if (const char *t = testing::aes_vectors_text) text = t;
-#endif
-        return count_failures(text, aes_vector_passes);
-    });
-}
-
-VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        const char *text = sha256_vectors;
-#ifdef VORN_TESTING
-        if (const char *t = testing::sha256_vectors_text) text = t;
-#endif
-        return count_failures(text, sha256_vector_passes);
-    });
-}
-
-}  // extern "C"

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "core.h"
 #include "crypto_internal.h"
 #include "internal.h"
 
@@ -30,23 +31,12 @@ bool sha256(const void *data, size_t len, unsigned char out[32]) {
     return ok;
 }
 
-}  // namespace vn
-
-using namespace vn;
-
-extern "C" {
-
-VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d) {
-    return guarded(VN_FAIL, [&]() -> int32_t {
-        Register *rs, *rd;
-        if (!regs(&rs, src, &rd, d)) return VN_FAIL;
-        const std::string &message = bytes_of(*rs);
-        std::string digest(32, '\0');
-        if (!sha256(message.data(), message.size(), reinterpret_cast<unsigned char *>(digest.data())))
-            return fail(VN_E_CRYPTO);
-        set_bytes(*rd, std::move(digest));
-        return VN_OK;
-    });
+Status sha256_digest(BytesOut &d, const std::string &message) {
+    std::string digest(32, '\0');
+    if (!sha256(message.data(), message.size(), reinterpret_cast<unsigned char *>(digest.data())))
+        return failure(VN_E_CRYPTO);
+    d.put(std::move(digest));
+    return kOk;
 }
 
-}  // extern "C"
+}  // namespace vn

@@ -20,8 +20,8 @@ const std::vector<uint32_t> &sieve_primes();
 // Strong probable-prime test of odd n > 3 to base a (2 <= a <= n-2).
 bool strong_probable_prime(const Context &ctx, mpz_srcptr n, mpz_srcptr a);
 
-// Rabin-Miller rounds with bases drawn from the CSPRNG on odd n > 3: 1 when n passes every
-// round, 0 when one proves it composite, -1 when the CSPRNG failed (VN_E_CRYPTO set).
-int random_base_rounds(const Context &ctx, mpz_srcptr n, int rounds);
+// Rabin-Miller rounds with bases drawn from the CSPRNG on odd n > 3: true when n passes every
+// round, false when one proves it composite. A failed CSPRNG throws ProviderFailed.
+bool random_base_rounds(const Context &ctx, mpz_srcptr n, int rounds);
 
 }  // namespace vn
