@@ -6,6 +6,7 @@
 // progress functions in work.cpp.
 #include <cstddef>
 #include <initializer_list>
+#include <new>
 
 #include "core.h"
 #include "internal.h"
@@ -25,25 +26,43 @@ enum Param : uint8_t {
 };
 
 constexpr int kMaxParams = 6;
+// The steps of a call are inlined into each VN_ function, where its row is a constant: what
+// the row does not use costs nothing (a VN_ADD takes a few tens of nanoseconds in all).
+#define VN_INLINE [[gnu::always_inline]] inline
+#define VN_EACH_PARAM _Pragma("GCC unroll 6")
+
 constexpr int8_t kQuick = -1;  // a call too short to show a stage or to be stopped
 
-bool is_register(Param p) { return p != None && p != Count; }
+constexpr bool is_register(Param p) { return p != None && p != Count; }
 
 // One call in progress: its parameters as the operation sees them.
+// Only what the row names is set and read: nothing here is cleared first, which at a few
+// hundred bytes would cost more than a small sum.
 struct Call {
     Context ctx;
-    int32_t *param[kMaxParams] = {};
-    Register *reg[kMaxParams] = {};
+    int32_t *param[kMaxParams];
+    Register *reg[kMaxParams];
     Operand operand[kMaxParams];
-    NumberOut number_out[kMaxParams];
-    BytesOut bytes_out[kMaxParams];
+    BytesOut bytes_out;  // no function has more than one byte-string result
+    // The number results, made only for the parameters that are number results.
+    const Param *params;
+    alignas(NumberOut) unsigned char number_space[kMaxParams][sizeof(NumberOut)];
+
+    explicit Call(const Param *p) : params(p) {}
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
+    ~Call() {
+        VN_EACH_PARAM
+    for (int i = 0; i < kMaxParams; ++i)
+            if (params[i] == NumberResult) number(i).~NumberOut();
+    }
 
     mpz_srcptr num(int i) const { return operand[i].number; }
     const std::string &bytes(int i) const { return *operand[i].bytes; }
     Operand stored(int i) const { return operand[i]; }
     int32_t count(int i) const { return *param[i]; }
-    NumberOut &number(int i) { return number_out[i]; }
-    BytesOut &text(int i) { return bytes_out[i]; }
+    NumberOut &number(int i) { return *std::launder(reinterpret_cast<NumberOut *>(number_space[i])); }
+    BytesOut &text(int) { return bytes_out; }
 };
 
 enum class Fn : uint8_t {
@@ -123,40 +142,50 @@ constexpr Row kRows[] = {
 };
 // clang-format on
 
-constexpr bool rows_in_order() {
-    for (size_t i = 0; i < std::size(kRows); ++i)
+constexpr bool rows_well_formed() {
+    for (size_t i = 0; i < std::size(kRows); ++i) {
         if (static_cast<size_t>(kRows[i].fn) != i) return false;
+        int byte_results = 0;
+        for (Param p : kRows[i].params) byte_results += p == BytesResult;
+        if (byte_results > 1) return false;
+    }
     return std::size(kRows) == static_cast<size_t>(Fn::count);
 }
-static_assert(rows_in_order(), "one row per function, in the order of Fn");
+static_assert(rows_well_formed(), "one row per function, in the order of Fn, with at most one byte-string result");
+
 
 // Looks up the registers and reads the operands, in the order of the parameters: first a
 // missing count, then each register, then each operand's value (which refuses bytes beyond
 // VN_MAX_BITS as a number). Prepares the results' targets.
-Status read_operands(const Row &row, Call &c) {
+VN_INLINE Status read_operands(const Row &row, Call &c) {
+    VN_EACH_PARAM
     for (int i = 0; i < kMaxParams; ++i)
         if (row.params[i] == Count && c.param[i] == nullptr) return failure(VN_E_ARGUMENT);
+    VN_EACH_PARAM
     for (int i = 0; i < kMaxParams; ++i) {
+        c.reg[i] = nullptr;
         if (!is_register(row.params[i])) continue;
         int32_t error = VN_E_NONE;
         c.reg[i] = find_register(c.param[i], error);
         if (c.reg[i] == nullptr) return failure(error);
     }
+    VN_EACH_PARAM
     for (int i = 0; i < kMaxParams; ++i) {
         Register *r = c.reg[i];
         switch (row.params[i]) {
-        case Number: c.operand[i].number = value(*r); break;
-        case Bytes: c.operand[i].bytes = &bytes_of(*r); break;
+        case Number: c.operand[i] = {nullptr, value(*r)}; break;
+        case Bytes: c.operand[i] = {&bytes_of(*r), nullptr}; break;
         case AsStored:
-            if (r->byte_form) c.operand[i].bytes = &bytes_of(*r);
-            else c.operand[i].number = value(*r);
+            if (r->byte_form) c.operand[i] = {&bytes_of(*r), nullptr};
+            else c.operand[i] = {nullptr, value(*r)};
             break;
         case NumberResult: {
             // A result whose register is also another parameter is computed apart, so that
             // no result overwrites an operand or an earlier result.
             bool shared = false;
+            VN_EACH_PARAM
             for (int j = 0; j < kMaxParams; ++j) shared |= j != i && c.reg[j] == r;
-            NumberOut &out = c.number_out[i];
+            NumberOut &out = c.number(i);
             out.target = shared ? out.temporary() : number_target(*r);
             break;
         }
@@ -168,19 +197,20 @@ Status read_operands(const Row &row, Call &c) {
 
 // Writes the results the operation put, in the order of the parameters: where two results
 // name one register, the later one stays.
-void write_results(const Row &row, Call &c) {
+VN_INLINE void write_results(const Row &row, Call &c) {
+    VN_EACH_PARAM
     for (int i = 0; i < kMaxParams; ++i) {
-        NumberOut &out = c.number_out[i];
-        if (row.params[i] == NumberResult && out.put_done) {
+        if (row.params[i] == NumberResult && c.number(i).put_done) {
+            NumberOut &out = c.number(i);
             if (out.held != nullptr && (out.kept || out.target == out.held->v)) adopt_number(*c.reg[i], *out.held);
             else number_written(*c.reg[i]);
-        } else if (row.params[i] == BytesResult && c.bytes_out[i].put_done) {
-            set_bytes(*c.reg[i], std::move(c.bytes_out[i].value));
+        } else if (row.params[i] == BytesResult && c.bytes_out.put_done) {
+            set_bytes(*c.reg[i], std::move(c.bytes_out.value));
         }
     }
 }
 
-Status run_in_context(const Row &row, Call &c) {
+VN_INLINE Status run_in_context(const Row &row, Call &c) {
     if (row.stage == kQuick) {
         c.ctx = quick_context();
         return row.run(c);
@@ -197,8 +227,9 @@ int32_t call_unlocked(const Row &row, Call &c) noexcept {
     Status s = guarded(Status{VN_FAIL, VN_E_NONE}, [&] {
         Status read = read_operands(row, c);
         if (!succeeded(read)) return read;
-        for (int i = 0; i < kMaxParams; ++i)
-            if (c.operand[i].number != nullptr) {
+        VN_EACH_PARAM
+    for (int i = 0; i < kMaxParams; ++i)
+            if ((row.params[i] == Number || row.params[i] == AsStored) && c.operand[i].number != nullptr) {
                 mpz_set(copies[i], c.operand[i].number);
                 c.operand[i].number = copies[i];
             }
@@ -215,11 +246,17 @@ int32_t call_unlocked(const Row &row, Call &c) noexcept {
     return s.result;
 }
 
-int32_t call(Fn fn, std::initializer_list<int32_t *> params) noexcept {
-    const Row &row = kRows[static_cast<size_t>(fn)];
-    Call c;
+template <Fn F>
+int32_t call(std::initializer_list<int32_t *> params) noexcept {
+    constexpr const Row &row = kRows[static_cast<size_t>(F)];
+    Call c(row.params);
     int i = 0;
     for (int32_t *p : params) c.param[i++] = p;
+    VN_EACH_PARAM
+    for (; i < kMaxParams; ++i) c.param[i] = nullptr;
+    VN_EACH_PARAM
+    for (i = 0; i < kMaxParams; ++i)
+        if (row.params[i] == NumberResult) new (c.number_space[i]) NumberOut;
     if (row.unlocked) return call_unlocked(row, c);
     // A failure the guard catches (an exception) has set its error already.
     Status s = guarded(Status{VN_FAIL, VN_E_NONE}, [&] {
@@ -235,16 +272,17 @@ int32_t call(Fn fn, std::initializer_list<int32_t *> params) noexcept {
 
 }  // namespace
 
-BytesOut::~BytesOut() {
-    if (!value.empty()) wipe(value);
-}
+void BytesOut::release() { wipe(value); }
 
 mpz_ptr NumberOut::temporary() {
     if (held == nullptr) held = new Num;
     return *held;
 }
 
-NumberOut::~NumberOut() { delete held; }
+void NumberOut::release() {
+    delete held;
+    held = nullptr;
+}
 
 }  // namespace vn
 
@@ -253,65 +291,65 @@ using vn::Fn;
 
 extern "C" {
 
-VN_API int32_t VN_ADD(int32_t *a, int32_t *b, int32_t *d) { return call(Fn::add, {a, b, d}); }
-VN_API int32_t VN_SUB(int32_t *a, int32_t *b, int32_t *d) { return call(Fn::sub, {a, b, d}); }
-VN_API int32_t VN_MUL(int32_t *a, int32_t *b, int32_t *d) { return call(Fn::mul, {a, b, d}); }
-VN_API int32_t VN_MULBY2(int32_t *a, int32_t *d) { return call(Fn::mulby2, {a, d}); }
-VN_API int32_t VN_DIVBY2(int32_t *a, int32_t *q, int32_t *r) { return call(Fn::divby2, {a, q, r}); }
-VN_API int32_t VN_DIV(int32_t *a, int32_t *b, int32_t *q, int32_t *r) { return call(Fn::div, {a, b, q, r}); }
-VN_API int32_t VN_MOD(int32_t *a, int32_t *m, int32_t *d) { return call(Fn::mod, {a, m, d}); }
-VN_API int32_t VN_POW(int32_t *a, int32_t *e, int32_t *d) { return call(Fn::pow, {a, e, d}); }
-VN_API int32_t VN_POWMOD(int32_t *a, int32_t *e, int32_t *m, int32_t *d) { return call(Fn::powmod, {a, e, m, d}); }
-VN_API int32_t VN_GCD(int32_t *a, int32_t *b, int32_t *d) { return call(Fn::gcd, {a, b, d}); }
-VN_API int32_t VN_MODINV(int32_t *a, int32_t *m, int32_t *d) { return call(Fn::modinv, {a, m, d}); }
+VN_API int32_t VN_ADD(int32_t *a, int32_t *b, int32_t *d) { return call<Fn::add>({a, b, d}); }
+VN_API int32_t VN_SUB(int32_t *a, int32_t *b, int32_t *d) { return call<Fn::sub>({a, b, d}); }
+VN_API int32_t VN_MUL(int32_t *a, int32_t *b, int32_t *d) { return call<Fn::mul>({a, b, d}); }
+VN_API int32_t VN_MULBY2(int32_t *a, int32_t *d) { return call<Fn::mulby2>({a, d}); }
+VN_API int32_t VN_DIVBY2(int32_t *a, int32_t *q, int32_t *r) { return call<Fn::divby2>({a, q, r}); }
+VN_API int32_t VN_DIV(int32_t *a, int32_t *b, int32_t *q, int32_t *r) { return call<Fn::div>({a, b, q, r}); }
+VN_API int32_t VN_MOD(int32_t *a, int32_t *m, int32_t *d) { return call<Fn::mod>({a, m, d}); }
+VN_API int32_t VN_POW(int32_t *a, int32_t *e, int32_t *d) { return call<Fn::pow>({a, e, d}); }
+VN_API int32_t VN_POWMOD(int32_t *a, int32_t *e, int32_t *m, int32_t *d) { return call<Fn::powmod>({a, e, m, d}); }
+VN_API int32_t VN_GCD(int32_t *a, int32_t *b, int32_t *d) { return call<Fn::gcd>({a, b, d}); }
+VN_API int32_t VN_MODINV(int32_t *a, int32_t *m, int32_t *d) { return call<Fn::modinv>({a, m, d}); }
 
-VN_API int32_t VN_ISZERO(int32_t *a) { return call(Fn::iszero, {a}); }
-VN_API int32_t VN_ISODD(int32_t *a) { return call(Fn::isodd, {a}); }
-VN_API int32_t VN_ISEQUAL(int32_t *a, int32_t *b) { return call(Fn::isequal, {a, b}); }
-VN_API int32_t VN_ISNOTEQUAL(int32_t *a, int32_t *b) { return call(Fn::isnotequal, {a, b}); }
-VN_API int32_t VN_ISLESS(int32_t *a, int32_t *b) { return call(Fn::isless, {a, b}); }
-VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) { return call(Fn::isrelprime, {a, b}); }
-VN_API int32_t VN_ISPRIME_DIV(int32_t *a) { return call(Fn::isprime_div, {a}); }
-VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) { return call(Fn::isprime_slow, {a}); }
-VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return call(Fn::isprime_f, {count, a}); }
-VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) { return call(Fn::isprime_rb, {count, a}); }
-VN_API int32_t VN_READPRIMES(int32_t *n) { return call(Fn::readprimes, {n}); }
+VN_API int32_t VN_ISZERO(int32_t *a) { return call<Fn::iszero>({a}); }
+VN_API int32_t VN_ISODD(int32_t *a) { return call<Fn::isodd>({a}); }
+VN_API int32_t VN_ISEQUAL(int32_t *a, int32_t *b) { return call<Fn::isequal>({a, b}); }
+VN_API int32_t VN_ISNOTEQUAL(int32_t *a, int32_t *b) { return call<Fn::isnotequal>({a, b}); }
+VN_API int32_t VN_ISLESS(int32_t *a, int32_t *b) { return call<Fn::isless>({a, b}); }
+VN_API int32_t VN_ISRELPRIME(int32_t *a, int32_t *b) { return call<Fn::isrelprime>({a, b}); }
+VN_API int32_t VN_ISPRIME_DIV(int32_t *a) { return call<Fn::isprime_div>({a}); }
+VN_API int32_t VN_ISPRIME_SLOW(int32_t *a) { return call<Fn::isprime_slow>({a}); }
+VN_API int32_t VN_ISPRIME_F(int32_t *count, int32_t *a) { return call<Fn::isprime_f>({count, a}); }
+VN_API int32_t VN_ISPRIME_RB(int32_t *count, int32_t *a) { return call<Fn::isprime_rb>({count, a}); }
+VN_API int32_t VN_READPRIMES(int32_t *n) { return call<Fn::readprimes>({n}); }
 
-VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) { return call(Fn::dec2huge, {src, dst}); }
-VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst) { return call(Fn::huge2dec, {src, dst}); }
-VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst) { return call(Fn::huge2hex, {src, dst}); }
+VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) { return call<Fn::dec2huge>({src, dst}); }
+VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst) { return call<Fn::huge2dec>({src, dst}); }
+VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst) { return call<Fn::huge2hex>({src, dst}); }
 
-VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d) { return call(Fn::generaterandom, {bits, d}); }
+VN_API int32_t VN_GENERATERANDOM(int32_t *bits, int32_t *d) { return call<Fn::generaterandom>({bits, d}); }
 VN_API int32_t VN_GENERATEPRIME(int32_t *bits, int32_t *rounds, int32_t *d) {
-    return call(Fn::generateprime, {bits, rounds, d});
+    return call<Fn::generateprime>({bits, rounds, d});
 }
 VN_API int32_t VN_GENERATERSAKEYS(int32_t *bits, int32_t *k, int32_t *e, int32_t *dk, int32_t *n) {
-    return call(Fn::generatersakeys, {bits, k, e, dk, n});
+    return call<Fn::generatersakeys>({bits, k, e, dk, n});
 }
 VN_API int32_t VN_INITBBS(int32_t *bits, int32_t *k, int32_t *n, int32_t *s) {
-    return call(Fn::initbbs, {bits, k, n, s});
+    return call<Fn::initbbs>({bits, k, n, s});
 }
 VN_API int32_t VN_GENERATEBBSRANDOMBITS(int32_t *len, int32_t *multi, int32_t *s, int32_t *n, int32_t *out,
                                         int32_t *s2) {
-    return call(Fn::bbsbits, {len, multi, s, n, out, s2});
+    return call<Fn::bbsbits>({len, multi, s, n, out, s2});
 }
 VN_API int32_t VN_GENERATERSARANDOMBITS(int32_t *len, int32_t *s, int32_t *e, int32_t *n, int32_t *out,
                                         int32_t *s2) {
-    return call(Fn::rsabits, {len, s, e, n, out, s2});
+    return call<Fn::rsabits>({len, s, e, n, out, s2});
 }
 
-VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c) { return call(Fn::encrypt_rsa, {m, e, n, c}); }
-VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) { return call(Fn::decrypt_rsa, {c, dk, n, m}); }
+VN_API int32_t VN_ENCRYPT_RSA(int32_t *m, int32_t *e, int32_t *n, int32_t *c) { return call<Fn::encrypt_rsa>({m, e, n, c}); }
+VN_API int32_t VN_DECRYPT_RSA(int32_t *c, int32_t *dk, int32_t *n, int32_t *m) { return call<Fn::decrypt_rsa>({c, dk, n, m}); }
 VN_API int32_t VN_ENCRYPT_AES_CBC(int32_t *p, int32_t *key, int32_t *iv, int32_t *c) {
-    return call(Fn::encrypt_aes_cbc, {p, key, iv, c});
+    return call<Fn::encrypt_aes_cbc>({p, key, iv, c});
 }
-VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p) { return call(Fn::decrypt_aes_cbc, {c, key, p}); }
-VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c) { return call(Fn::encrypt_aes_ecb, {p, key, c}); }
-VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p) { return call(Fn::decrypt_aes_ecb, {c, key, p}); }
-VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c) { return call(Fn::encrypt_aes_1block, {p, key, c}); }
-VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p) { return call(Fn::decrypt_aes_1block, {c, key, p}); }
-VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d) { return call(Fn::hash_sha_256, {src, d}); }
-VN_API int32_t VN_CHECKTESTVECTORS_AES(void) { return call(Fn::vectors_aes, {}); }
-VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) { return call(Fn::vectors_sha_256, {}); }
+VN_API int32_t VN_DECRYPT_AES_CBC(int32_t *c, int32_t *key, int32_t *p) { return call<Fn::decrypt_aes_cbc>({c, key, p}); }
+VN_API int32_t VN_ENCRYPT_AES_ECB(int32_t *p, int32_t *key, int32_t *c) { return call<Fn::encrypt_aes_ecb>({p, key, c}); }
+VN_API int32_t VN_DECRYPT_AES_ECB(int32_t *c, int32_t *key, int32_t *p) { return call<Fn::decrypt_aes_ecb>({c, key, p}); }
+VN_API int32_t VN_ENCRYPT_AES_1BLOCK(int32_t *p, int32_t *key, int32_t *c) { return call<Fn::encrypt_aes_1block>({p, key, c}); }
+VN_API int32_t VN_DECRYPT_AES_1BLOCK(int32_t *c, int32_t *key, int32_t *p) { return call<Fn::decrypt_aes_1block>({c, key, p}); }
+VN_API int32_t VN_HASH_SHA_256(int32_t *src, int32_t *d) { return call<Fn::hash_sha_256>({src, d}); }
+VN_API int32_t VN_CHECKTESTVECTORS_AES(void) { return call<Fn::vectors_aes>({}); }
+VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) { return call<Fn::vectors_sha_256>({}); }
 
 }  // extern "C"

@@ -58,7 +58,12 @@ struct NumberOut {
     NumberOut() = default;
     NumberOut(const NumberOut &) = delete;
     NumberOut &operator=(const NumberOut &) = delete;
-    ~NumberOut();
+    ~NumberOut() {
+        if (held != nullptr) release();
+    }
+
+private:
+    void release();
 };
 
 // A byte-string result.
@@ -69,13 +74,18 @@ struct BytesOut {
         value = std::move(v);
         put_done = true;
     }
-    ~BytesOut();  // wipes a value that never reached its register
+    ~BytesOut() {
+        if (!value.empty()) release();  // a value that never reached its register
+    }
+
+private:
+    void release();
 };
 
 // An operand as it was stored: its bytes when it was written as bytes, else its number.
 struct Operand {
-    const std::string *bytes = nullptr;
-    mpz_srcptr number = nullptr;
+    const std::string *bytes;
+    mpz_srcptr number;
 };
 
 // ---- arithmetic (arith.cpp) -------------------------------------------------------------
