@@ -14,14 +14,8 @@
 
 #include "crypto_internal.h"
 #include "internal.h"
-#ifdef VORN_TESTING
-#include "testing.h"
-#endif
 
 namespace vn {
-#ifdef VORN_TESTING
-std::atomic<bool> testing::portable_two_limbs{false};
-#endif
 namespace {
 
 using u64 = uint64_t;
@@ -312,9 +306,6 @@ struct TwoLimbsMulx : TwoLimbs {
 // mulx belongs to BMI2: the assembler takes it whatever the compiler flags, so the CPU is asked
 // once at run time.
 bool have_mulx() {
-#ifdef VORN_TESTING
-    if (testing::portable_two_limbs) return false;
-#endif
     static const bool yes = __builtin_cpu_supports("bmi2");
     return yes;
 }
@@ -509,12 +500,12 @@ bool generate(const Context &ctx, mpz_ptr x, mpz_srcptr n, const ExponentBits &e
         to_montgomery(y, 2, x, n);
         eng.y = static_cast<u128>(y[1]) << 64 | y[0];
 #ifdef VN_HAVE_MULX_TWO_LIMBS
-        if (have_mulx() && (nn >> 126) == 0) {
+        if (!ctx.portable_two_limbs && have_mulx() && (nn >> 126) == 0) {
             TwoLimbsMulx<true> fast(eng.n, eng.ninv);
             fast.y = eng.y;
             run_steps(ctx, fast, steps, chunk, j, exponent, pack);
             eng.y = fast.y;
-        } else if (have_mulx()) {
+        } else if (!ctx.portable_two_limbs && have_mulx()) {
             TwoLimbsMulx<false> fast(eng.n, eng.ninv);
             fast.y = eng.y;
             run_steps(ctx, fast, steps, chunk, j, exponent, pack);

@@ -183,6 +183,7 @@ void set_bytes(Register &r, std::string &&b) {
 }
 
 std::atomic<RandomSource> g_random_source{nullptr};
+Seams g_seams;
 
 bool random_bytes(const Context &ctx, void *buf, size_t len) {
     // RAND_bytes takes an int length: draw large buffers in pieces.

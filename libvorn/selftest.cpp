@@ -9,15 +9,8 @@
 
 #include "crypto_internal.h"
 #include "internal.h"
-#ifdef VORN_TESTING
-#include "testing.h"
-#endif
 
 namespace vn {
-#ifdef VORN_TESTING
-std::atomic<const char *> testing::aes_vectors_text{nullptr};
-std::atomic<const char *> testing::sha256_vectors_text{nullptr};
-#endif
 namespace {
 
 #include "vectors.inc"
@@ -98,6 +91,15 @@ bool sha256_vector_passes(const std::vector<std::string> &w) {
     return digest.size() == 32 && digest.compare(0, 32, reinterpret_cast<const char *>(got), 32) == 0;
 }
 
+// The checks, on the context's vectors when it has any, else on the built-in ones.
+int32_t check_aes_vectors(const Context &ctx) {
+    return count_failures(ctx.aes_vectors ? ctx.aes_vectors : aes_vectors, aes_vector_passes);
+}
+
+int32_t check_sha256_vectors(const Context &ctx) {
+    return count_failures(ctx.sha256_vectors ? ctx.sha256_vectors : sha256_vectors, sha256_vector_passes);
+}
+
 }  // namespace
 }  // namespace vn
 
@@ -107,21 +109,13 @@ extern "C" {
 
 VN_API int32_t VN_CHECKTESTVECTORS_AES(void) {
     return guarded(VN_FAIL, [&]() -> int32_t {
-        const char *text = aes_vectors;
-#ifdef VORN_TESTING
-        if (const char *t = testing::aes_vectors_text) text = t;
-#endif
-        return count_failures(text, aes_vector_passes);
+        return check_aes_vectors(quick_context());
     });
 }
 
 VN_API int32_t VN_CHECKTESTVECTORS_SHA_256(void) {
     return guarded(VN_FAIL, [&]() -> int32_t {
-        const char *text = sha256_vectors;
-#ifdef VORN_TESTING
-        if (const char *t = testing::sha256_vectors_text) text = t;
-#endif
-        return count_failures(text, sha256_vector_passes);
+        return check_sha256_vectors(quick_context());
     });
 }
 
