@@ -9,20 +9,15 @@
 // bits, with mpn_sqr and mpn_tdiv_qr beyond; only moduli below 2^64 keep one-word Montgomery
 // code.
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
 #include "core.h"
 #include "crypto_internal.h"
 #include "internal.h"
-#ifdef VORN_TESTING
-#include "testing.h"
-#endif
 
 namespace vn {
-#ifdef VORN_TESTING
-std::atomic<bool> testing::portable_two_limbs{false};
-#endif
 namespace {
 
 using u64 = uint64_t;
@@ -94,7 +89,9 @@ struct OneLimb {
 // chain of dependent multiplications short.
 struct TwoLimbs {
     u128 n, ninv;  // ninv = -n^-1 mod 2^128
-    u128 y, base;
+    u128 y = 0, base = 0;
+
+    TwoLimbs(u128 modulus, u128 negated_inverse) : n(modulus), ninv(negated_inverse) {}
 
     // (hi*2^128 + lo + q*n) / 2^128 for q = lo*ninv mod 2^128, which clears the low half;
     // for hi < n this is below 2n and is then brought below n.
@@ -258,7 +255,7 @@ template <bool Lazy>
 struct TwoLimbsMulx : TwoLimbs {
     u64 k[6];  // n0, n1, i0, i1 (ninv), m0, m1 (2^128 - n)
 
-    TwoLimbsMulx(u128 modulus, u128 negated_inverse) : TwoLimbs{modulus, negated_inverse, 0, 0} {
+    TwoLimbsMulx(u128 modulus, u128 negated_inverse) : TwoLimbs(modulus, negated_inverse) {
         u128 m = 0 - modulus;
         k[0] = static_cast<u64>(modulus);
         k[1] = static_cast<u64>(modulus >> 64);
@@ -310,16 +307,18 @@ struct TwoLimbsMulx : TwoLimbs {
 #undef VN_TWO_LIMB_OUTPUTS
 #undef VN_TWO_LIMB_CONSTANTS
 
+#endif
+
 // mulx belongs to BMI2: the assembler takes it whatever the compiler flags, so the CPU is asked
 // once at run time.
 bool have_mulx() {
-#ifdef VORN_TESTING
-    if (testing::portable_two_limbs) return false;
-#endif
+#ifdef VN_HAVE_MULX_TWO_LIMBS
     static const bool yes = __builtin_cpu_supports("bmi2");
     return yes;
-}
+#else
+    return false;
 #endif
+}
 
 // Plain squaring modulo an odd n of 65 to 128 bits with a precomputed reciprocal, for BBS:
 // it gives x itself, where Montgomery form needs a conversion out of it every step, and so
@@ -478,6 +477,120 @@ unsigned bits_per_step(mpz_srcptr n) {
     return j < 1 ? 1 : j;
 }
 
+// One generator call's steps: what every engine runs.
+struct Steps {
+    const Context &ctx;
+    const ExponentBits &exponent;  // empty: squaring
+    u64 count, chunk;
+    unsigned j;
+    BitPacker &pack;
+
+    template <typename Engine>
+    void run(Engine &eng) const {
+        run_steps(ctx, eng, count, chunk, j, exponent, pack);
+    }
+};
+
+u128 two_limbs_of(mpz_srcptr v) { return static_cast<u128>(mpz_getlimbn(v, 1)) << 64 | mpz_getlimbn(v, 0); }
+
+void set_two_limbs(mpz_ptr x, u128 v) {
+    u64 y[2] = {static_cast<u64>(v), static_cast<u64>(v >> 64)};
+    mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
+}
+
+// Each engine's run: sets the engine up from x and n, runs the steps and leaves the final
+// state in x.
+void run_one_limb(const Steps &s, mpz_ptr x, mpz_srcptr n) {
+    OneLimb eng{mpz_getlimbn(n, 0), negated_inverse(mpz_getlimbn(n, 0)), 0, 0};
+    to_montgomery(&eng.y, 1, x, n);
+    s.run(eng);
+    mpz_set_ui(x, eng.low_bits());
+}
+
+void run_two_limbs_plain(const Steps &s, mpz_ptr x, mpz_srcptr n) {
+    u128 nn = two_limbs_of(n);
+    unsigned shift = static_cast<unsigned>(128 - bit_size(n));
+    TwoLimbsPlain eng{nn << shift, reciprocal(nn << shift), shift, two_limbs_of(x)};
+    s.run(eng);
+    set_two_limbs(x, eng.x);
+}
+
+// TwoLimbs and its mulx forms, which share its conversion out of Montgomery form.
+template <typename Engine>
+void run_two_limbs(const Steps &s, mpz_ptr x, mpz_srcptr n) {
+    u128 nn = two_limbs_of(n);
+    Engine eng(nn, negated_inverse_128(nn));
+    u64 y[2];
+    to_montgomery(y, 2, x, n);
+    eng.y = static_cast<u128>(y[1]) << 64 | y[0];
+    s.run(eng);
+    set_two_limbs(x, eng.reduce(eng.y, 0));
+}
+
+void run_plain_limbs(const Steps &s, mpz_ptr x, mpz_srcptr n) {
+    size_t limbs = mpz_size(n);
+    PlainLimbs eng{limbs, std::vector<mp_limb_t>(limbs), std::vector<mp_limb_t>(limbs),
+                   std::vector<mp_limb_t>(2 * limbs), std::vector<mp_limb_t>(limbs + 1)};
+    for (size_t i = 0; i < limbs; ++i) {
+        eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
+        eng.x[i] = mpz_getlimbn(x, static_cast<mp_size_t>(i));
+    }
+    s.run(eng);
+    mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
+}
+
+void run_many_limbs(const Steps &s, mpz_ptr x, mpz_srcptr n) {
+    size_t limbs = mpz_size(n);
+    ManyLimbs eng{limbs, negated_inverse(mpz_getlimbn(n, 0)), std::vector<mp_limb_t>(limbs),
+                  std::vector<mp_limb_t>(limbs), {}, std::vector<mp_limb_t>(2 * limbs),
+                  std::vector<mp_limb_t>(limbs)};
+    for (size_t i = 0; i < limbs; ++i) eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
+    to_montgomery(eng.y.data(), limbs, x, n);
+    s.run(eng);
+    eng.from_montgomery();
+    mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
+}
+
+enum class Step { squaring, exponent, either };
+
+// The engines, tried in order: the first row that fits the call runs it. A row fits moduli
+// of up to max_bits bits (0: any), BBS's squaring or the RSA step's exponent (or either),
+// and, with mulx set, only a CPU with BMI2 where the context does not ask for the portable
+// code.
+struct EngineRow {
+    const char *name;
+    size_t max_bits;
+    Step step;
+    bool mulx;
+    void (*run)(const Steps &, mpz_ptr x, mpz_srcptr n);
+};
+
+constexpr EngineRow kEngines[] = {
+    {"OneLimb", 64, Step::either, false, run_one_limb},
+    {"TwoLimbsPlain", 128, Step::squaring, false, run_two_limbs_plain},
+#ifdef VN_HAVE_MULX_TWO_LIMBS
+    // Below 2^126 values may stay below 2n: no overflow to correct.
+    {"TwoLimbsMulx<true>", 126, Step::exponent, true, run_two_limbs<TwoLimbsMulx<true>>},
+    {"TwoLimbsMulx<false>", 128, Step::exponent, true, run_two_limbs<TwoLimbsMulx<false>>},
+#endif
+    {"TwoLimbs", 128, Step::exponent, false, run_two_limbs<TwoLimbs>},
+    {"PlainLimbs", 0, Step::squaring, false, run_plain_limbs},
+    {"ManyLimbs", 0, Step::exponent, false, run_many_limbs},
+};
+
+bool fits(const EngineRow &row, size_t bits, bool squaring, const Context &ctx) {
+    if (row.max_bits != 0 && bits > row.max_bits) return false;
+    if (row.step != Step::either && (row.step == Step::squaring) != squaring) return false;
+    return !row.mulx || (!ctx.portable_two_limbs && have_mulx());
+}
+
+// The first row that fits; the last two take any modulus, so one always does.
+const EngineRow &engine_for(size_t bits, bool squaring, const Context &ctx) {
+    for (const EngineRow &row : kEngines)
+        if (fits(row, bits, squaring, ctx)) return row;
+    return kEngines[std::size(kEngines) - 1];
+}
+
 // Writes len bytes from x (0 < x < n, n odd) stepping by squaring (empty exponent) or by the
 // exponent, and leaves the final x in x.
 bool generate(const Context &ctx, mpz_ptr x, mpz_srcptr n, const ExponentBits &exponent, unsigned j,
@@ -489,66 +602,7 @@ bool generate(const Context &ctx, mpz_ptr x, mpz_srcptr n, const ExponentBits &e
     // A step costs about limbs^2 per squaring or multiplication; a chunk about 2^18 of those.
     u64 step_cost = static_cast<u64>(limbs) * limbs * (exponent.size() + exponent.size() / 4 + 1);
     u64 chunk = step_cost >= (u64{1} << 18) ? 1 : (u64{1} << 18) / step_cost;
-    u64 ninv = negated_inverse(mpz_getlimbn(n, 0));
-    if (limbs == 1) {
-        OneLimb eng{mpz_getlimbn(n, 0), ninv, 0, 0};
-        to_montgomery(&eng.y, 1, x, n);
-        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
-        mpz_set_ui(x, eng.low_bits());
-    } else if (limbs == 2 && exponent.empty()) {
-        u128 nn = static_cast<u128>(mpz_getlimbn(n, 1)) << 64 | mpz_getlimbn(n, 0);
-        unsigned shift = static_cast<unsigned>(128 - bit_size(n));
-        TwoLimbsPlain eng{nn << shift, reciprocal(nn << shift), shift,
-                          static_cast<u128>(mpz_getlimbn(x, 1)) << 64 | mpz_getlimbn(x, 0)};
-        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
-        u64 y[2] = {static_cast<u64>(eng.x), static_cast<u64>(eng.x >> 64)};
-        mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
-    } else if (limbs == 2) {
-        u128 nn = static_cast<u128>(mpz_getlimbn(n, 1)) << 64 | mpz_getlimbn(n, 0);
-        TwoLimbs eng{nn, negated_inverse_128(nn), 0, 0};
-        u64 y[2];
-        to_montgomery(y, 2, x, n);
-        eng.y = static_cast<u128>(y[1]) << 64 | y[0];
-#ifdef VN_HAVE_MULX_TWO_LIMBS
-        if (have_mulx() && (nn >> 126) == 0) {
-            TwoLimbsMulx<true> fast(eng.n, eng.ninv);
-            fast.y = eng.y;
-            run_steps(ctx, fast, steps, chunk, j, exponent, pack);
-            eng.y = fast.y;
-        } else if (have_mulx()) {
-            TwoLimbsMulx<false> fast(eng.n, eng.ninv);
-            fast.y = eng.y;
-            run_steps(ctx, fast, steps, chunk, j, exponent, pack);
-            eng.y = fast.y;
-        } else {
-            run_steps(ctx, eng, steps, chunk, j, exponent, pack);
-        }
-#else
-        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
-#endif
-        u128 r = eng.reduce(eng.y, 0);
-        y[0] = static_cast<u64>(r);
-        y[1] = static_cast<u64>(r >> 64);
-        mpz_import(x, 2, -1, sizeof(u64), 0, 0, y);
-    } else if (exponent.empty()) {
-        PlainLimbs eng{limbs, std::vector<mp_limb_t>(limbs), std::vector<mp_limb_t>(limbs),
-                       std::vector<mp_limb_t>(2 * limbs), std::vector<mp_limb_t>(limbs + 1)};
-        for (size_t i = 0; i < limbs; ++i) {
-            eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
-            eng.x[i] = mpz_getlimbn(x, static_cast<mp_size_t>(i));
-        }
-        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
-        mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
-    } else {
-        ManyLimbs eng{limbs, ninv, {}, std::vector<mp_limb_t>(limbs), {}, std::vector<mp_limb_t>(2 * limbs),
-                      std::vector<mp_limb_t>(limbs)};
-        eng.n.resize(limbs);
-        for (size_t i = 0; i < limbs; ++i) eng.n[i] = mpz_getlimbn(n, static_cast<mp_size_t>(i));
-        to_montgomery(eng.y.data(), limbs, x, n);
-        run_steps(ctx, eng, steps, chunk, j, exponent, pack);
-        eng.from_montgomery();
-        mpz_import(x, limbs, -1, sizeof(mp_limb_t), 0, 0, eng.x.data());
-    }
+    engine_for(bit_size(n), exponent.empty(), ctx).run(Steps{ctx, exponent, steps, chunk, j, pack}, x, n);
     pack.flush();
     out.resize(len);
     return true;

@@ -9,9 +9,6 @@
 #include "core.h"
 #include "internal.h"
 #include "prover.h"
-#ifdef VORN_TESTING
-#include "testing.h"
-#endif
 #include "small_primes.h"
 
 namespace vn {
@@ -148,16 +145,14 @@ std::vector<uint32_t> first_primes(size_t n) {
 // What the exact test needs after the quick checks: a proof (n above 2^64 that passed BPSW).
 constexpr int32_t kNeedsProof = -2;
 
-// The exact test's verdict where no proof is needed: 1 or 0, or kNeedsProof.
-int32_t quick_exact_verdict(mpz_srcptr n) {
+// The exact test's verdict where no proof is needed: 1 or 0, or kNeedsProof. ctx gives the
+// seams (a quick call's by default).
+int32_t quick_exact_verdict(mpz_srcptr n, const Context &ctx) {
     if (mpz_cmp_ui(n, 2) < 0) return 0;
     // BPSW has no pseudoprime below 2^64 (Feitsma and Galway's table of base-2 strong
     // pseudoprimes), so below that it is a proof; above, it rejects composites cheaply.
     if (mpz_sizeinbase(n, 2) <= 64) return bpsw(n);
-#ifdef VORN_TESTING
-    if (!testing::flint_fallback)
-#endif
-        if (!bpsw(n)) return 0;
+    if (!ctx.flint_fallback && !bpsw(n)) return 0;
     return kNeedsProof;
 }
 
@@ -255,7 +250,7 @@ Status is_prime_div(mpz_srcptr a) { return truth(trial_division(a) == 1); }
 
 // Runs without the library lock, on a copy of the number.
 Status is_prime_exact(const Context &ctx, mpz_srcptr n) {
-    int32_t quick = quick_exact_verdict(n);
+    int32_t quick = quick_exact_verdict(n, ctx);
     if (quick != kNeedsProof) return truth(quick == 1);
     ProofControl control;
     control.stop = &ctx.slot->stop;

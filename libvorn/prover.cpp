@@ -22,14 +22,8 @@
 
 #include "internal.h"
 #include "prover.h"
-#ifdef VORN_TESTING
-#include "testing.h"
-#endif
 
 namespace vn {
-#ifdef VORN_TESTING
-std::atomic<bool> testing::flint_fallback{false};
-#endif
 namespace {
 
 constexpr int32_t kStageProof = 5;  // VN_STAGE_PROOF
@@ -38,7 +32,8 @@ constexpr int32_t kStageProof = 5;  // VN_STAGE_PROOF
 
 // VORN_PROVER names the helper program when set (ignored in set-user-id programs); else it
 // is vorn/vorn-prover beside the library file, where both the build and the install put it.
-// Looked up for each proof (microseconds beside the start of a process).
+// Tests that link the library's objects statically set VORN_PROVER (their ctest
+// environment). Looked up for each proof (microseconds beside the start of a process).
 std::string find_helper() {
     if (const char *path = secure_getenv("VORN_PROVER"); path && *path) return path;
     Dl_info info{};
@@ -49,11 +44,7 @@ std::string find_helper() {
         std::string beside = folder + "/vorn/vorn-prover";
         if (access(beside.c_str(), X_OK) == 0) return beside;
     }
-#ifdef VORN_PROVER_BUILD_PATH
-    return VORN_PROVER_BUILD_PATH;  // the library's static testing copy, linked into a test
-#else
     return {};
-#endif
 }
 
 // PARI's own thread engine, measured on two cores, made a single proof slower than one thread
@@ -207,9 +198,8 @@ ProofResult prove_in_this_thread(mpz_srcptr n) {
 ProofResult prove_prime(mpz_srcptr n, const ProofControl &control) {
     if (control.stage) control.stage->store(kStageProof);
     if (control.permille) control.permille->store(-1);
-#ifdef VORN_TESTING
-    if (testing::flint_fallback) return prove_in_this_thread(n);
-#endif
+    // The seam for FLINT alone (testing.h); no context reaches here, so the default is read.
+    if (g_seams.flint_fallback.load(std::memory_order_relaxed)) return prove_in_this_thread(n);
     // A helper that dies without an answer most likely ran out of memory (an address-space
     // limit, PARI's threads): FLINT alone, which needs far less, gets a second try.
     for (char method : {'f', 'a'}) {

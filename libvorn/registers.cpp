@@ -203,6 +203,7 @@ void set_bytes(Register &r, std::string &&b) {
 }
 
 std::atomic<RandomSource> g_random_source{nullptr};
+Seams g_seams;
 
 void random_bytes(const Context &ctx, void *buf, size_t len) {
     // RAND_bytes takes an int length: draw large buffers in pieces.

@@ -31,12 +31,32 @@ using RandomSource = int (*)(unsigned char *buf, int len);
 // that links the library's objects sets here. Not exported.
 extern std::atomic<RandomSource> g_random_source;
 
-// What a call lends the code that does its work: the random source, and the calling
-// thread's stop flag and progress (no slot: a quick call that can be neither stopped nor
-// watched). Asking for a stop is one relaxed load.
+// The other switches every call's context starts from, for paths no call reaches on its own.
+// Only a test that links the library's objects changes them (testing.h); in libvorn.so they
+// keep these values. Not exported.
+struct Seams {
+    std::atomic<bool> portable_two_limbs{false};
+    std::atomic<bool> flint_fallback{false};
+    std::atomic<const char *> aes_vectors{nullptr};
+    std::atomic<const char *> sha256_vectors{nullptr};
+};
+extern Seams g_seams;
+
+// What a call lends the code that does its work: the random source and the other seams, and
+// the calling thread's stop flag and progress (no slot: a quick call that can be neither
+// stopped nor watched). Asking for a stop is one relaxed load.
 struct Context {
     RandomSource random = nullptr;  // null: RAND_bytes
     WorkSlot *slot = nullptr;
+    // The bit generators leave out the mulx assembly, as on a CPU without BMI2.
+    bool portable_two_limbs = false;
+    // The exact test hands every number above 64 bits straight to FLINT, composites
+    // included, as when BPSW, the helper and PARI were to give no verdict.
+    bool flint_fallback = false;
+    // The known-answer checks read these texts instead of the built-in vectors (null: the
+    // built-in ones).
+    const char *aes_vectors = nullptr;
+    const char *sha256_vectors = nullptr;
     // The share of the whole call that this piece of work reports in, in thousandths: a
     // key's two primes report in 0..500 and 500..1000.
     int32_t part_lo = 0, part_hi = 1000;
@@ -67,15 +87,22 @@ struct Context {
     }
 };
 
-// The context of a quick call: the random source only.
-inline Context quick_context() { return Context{g_random_source.load(std::memory_order_relaxed), nullptr}; }
+// The context of a quick call: the random source and the seams, no slot.
+inline Context quick_context() {
+    Context c;
+    c.random = g_random_source.load(std::memory_order_relaxed);
+    c.portable_two_limbs = g_seams.portable_two_limbs.load(std::memory_order_relaxed);
+    c.flint_fallback = g_seams.flint_fallback.load(std::memory_order_relaxed);
+    c.aes_vectors = g_seams.aes_vectors.load(std::memory_order_relaxed);
+    c.sha256_vectors = g_seams.sha256_vectors.load(std::memory_order_relaxed);
+    return c;
+}
 
 // The context of a long call of the calling thread: its stage shows from here until the
 // call ends.
 class Work : public Context {
 public:
-    explicit Work(int32_t stage) {
-        random = g_random_source.load(std::memory_order_relaxed);
+    explicit Work(int32_t stage) : Context(quick_context()) {
         slot = &my_slot();
         slot->permille.store(-1, std::memory_order_relaxed);
         slot->stage.store(stage, std::memory_order_relaxed);

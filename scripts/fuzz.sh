@@ -24,6 +24,8 @@ cmake --build "$build_dir" -j "$(nproc)" --target vorn_fuzz
 seed="${FUZZ_SEED:-}"
 [ -z "$seed" ] && [ "${CI:-}" = true ] && seed=1
 mkdir -p "$build_dir/corpus" "$build_dir/findings"
+# The target links the library statically and so finds no helper prover beside it.
+export VORN_PROVER="${VORN_PROVER:-$(cd "$build_dir" && pwd)/libvorn/vorn/vorn-prover}"
 "$build_dir/fuzz/vorn_fuzz" ${seed:+-seed="$seed"} -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 \
   -max_len=4096 -print_final_stats=1 -artifact_prefix="$build_dir/findings/" \
   "$build_dir/corpus" fuzz/corpus
