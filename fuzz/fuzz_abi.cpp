@@ -671,9 +671,7 @@ struct Lane {
         int nout = rsa_keys ? 3 : 2;
         Arg d[3];
         for (int i = 0; i < nout; ++i) d[i] = reg_arg();
-        auto go = [&] {
-            return rsa_keys ? invoke(call, {&n, &k, &d[0], &d[1], &d[2]}) : invoke(call, {&n, &k, &d[0], &d[1]});
-        };
+        auto go = [&] { return invoke(call, {&n, &k, &d[0], &d[1], &d[2]}); };  // INITBBS leaves d[2]
         int32_t lo = rsa_keys ? VN_MIN_RSA_BITS : VN_MIN_BBS_BITS;
         int32_t hi = rsa_keys ? VN_MAX_RSA_BITS : VN_MAX_BBS_BITS;
         bool range_bad = !n.null && (n.num < lo || n.num > hi);
@@ -1104,13 +1102,9 @@ const Row kRows[] = {
 constexpr int kLegacyOps = 51;  // the stored seeds' reading: a byte modulo 51, rows 0 .. 50
 constexpr int kOps = sizeof kRows / sizeof *kRows;
 
-// Opcode to row; every number below kOps has exactly one.
-const Row *g_row[kOps];
-void index_rows() {
-    for (const Row &row : kRows) {
-        CHECK(row.opcode < kOps && g_row[row.opcode] == nullptr);
-        g_row[row.opcode] = &row;
-    }
+// The table lists the rows in opcode order, every number below kOps once.
+void check_rows() {
+    for (int i = 0; i < kOps; ++i) CHECK(kRows[i].opcode == i);
 }
 
 void Lane::run() {
@@ -1127,7 +1121,7 @@ void Lane::run() {
         step();
         if (trace)
             std::fprintf(stderr, "lane %d opcode %d (%s): %.3f ms\n", base, current_op,
-                         current_op >= 0 ? g_row[current_op]->name : "none",
+                         current_op >= 0 ? kRows[current_op].name : "none",
                          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
 }
@@ -1146,7 +1140,7 @@ void Lane::step() {
     if (filled && op != kFill && ops_left > 2) ops_left = 2;
     if (solo) VN_CLEARGLOBALERROR();
     snapshot();
-    g_row[op]->run(*this);
+    kRows[op].run(*this);
 }
 
 #ifdef VORN_TESTING
@@ -1167,7 +1161,7 @@ void put_sentinel() {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     make_primes();
-    index_rows();
+    check_rows();
     put_sentinel();
     return 0;
 }
