@@ -1,12 +1,14 @@
 // libFuzzer target over the whole VN_ ABI. An input is a byte-coded call sequence: opcodes,
 // register numbers (valid, out of range or null), lengths and counts are read from it, the
-// functions are called, and every result is checked against GMP and OpenSSL. After every call
-// the registers it does not name as destinations must be unchanged, a failed call must
-// change nothing (save the writes the header documents), and no register may exceed
-// VN_MAX_BYTES. The first byte holds flags: bit 0 splits the rest into two sequences run at
-// once on two threads, each on its own registers; bits 1 and 2 work the library's test seams;
-// bits 3 to 5 together allow the fill opcode, and bit 6 with them its VN_MAX_BYTES size
-// (in the seed replay; the fuzzer fills to just past the arithmetic limit).
+// functions are called, and every result is checked against GMP and OpenSSL. Each opcode is
+// one row of the table kRows at the end: the function it calls, how its arguments are drawn,
+// the call and its reference check. After every call the registers it does not name as
+// destinations must be unchanged, a failed call must change nothing (save the writes the
+// header documents), and no register may exceed VN_MAX_BYTES. The first byte holds flags:
+// bit 0 splits the rest into two sequences run at once on two threads, each on its own
+// registers; bits 1 and 2 work the library's test seams; bits 3 to 5 together allow the fill
+// opcode, and bit 6 with them its VN_MAX_BYTES size (in the seed replay; the fuzzer fills to
+// just past the arithmetic limit); bit 7 reads opcodes by number (see step()).
 //
 // Sizes are bounded here, not in the library: operands, exponents and generator lengths are
 // kept small enough that one input runs in milliseconds, and a call whose reference would
@@ -65,7 +67,6 @@ struct Input {
         --n;
         return *p++;
     }
-    unsigned u16() { return static_cast<unsigned>(byte()) << 8 | byte(); }
 };
 
 // ---- Register snapshots --------------------------------------------------------------
@@ -122,6 +123,7 @@ std::string bytes_of(const mpz_class &x) {
 }
 
 size_t bits(const mpz_class &x) { return x == 0 ? 0 : mpz_sizeinbase(x.get_mpz_t(), 2); }
+bool probable_prime(const mpz_class &x) { return mpz_probab_prime_p(x.get_mpz_t(), 30) != 0; }
 
 // ---- OpenSSL references --------------------------------------------------------------
 
@@ -172,137 +174,7 @@ void make_primes() {
     }
 }
 
-// ---- A lane: one call sequence over its own registers ---------------------------------
-
-// Bit of an error code in an allowed-errors mask.
-constexpr unsigned E(int code) { return 1u << code; }
-
-struct Arg {
-    int32_t num = 0;
-    bool null = false;
-    int idx = -1;  // lane register index, or -1 for a number that is no register
-    bool is_reg = false;
-};
-
-struct Lane {
-    int base = 0;
-    bool solo = true;  // alone in the process: the global error and the prime table are its own
-    // The fill opcode works only where the input's flags allow it: every call after a fill
-    // copies hundreds of MiB for its snapshots, and inputs that fill by chance would slow
-    // the whole run to a few inputs a second.
-    bool may_fill = false;
-    bool may_fill_full = false;
-    Input in{nullptr, 0};
-    bool byte_form[kLaneRegs];
-    Snap before[kLaneRegs];
-    int ops_left = kMaxOps;
-    bool numbered = false;  // opcodes by number (flag bit 7), else the stored seeds' reading
-    bool filled = false;
-    int slow_left = 3;  // prime, key and BBS generation, proofs, known-answer checks: 10 ms and more
-
-    // A register argument: mostly the lane's registers, sometimes a bad number or null.
-    Arg reg_arg() {
-        uint8_t b = in.byte();
-        Arg a;
-        a.is_reg = true;
-        if (b < 0xF0) {
-            a.idx = b % kLaneRegs;
-            a.num = base + a.idx;
-        } else if (b < 0xFE) {
-            static const int32_t bad[] = {-1, VN_REGISTERS, INT32_MIN, INT32_MAX, 1000, -256};
-            a.num = bad[b % 6];
-        } else {
-            a.null = true;
-        }
-        return a;
-    }
-    // A count or length argument in lo .. hi, or one of the values around and beyond it.
-    Arg int_arg(int32_t lo, int32_t hi) {
-        uint8_t b = in.byte();
-        Arg a;
-        if (b < 0xF8) {
-            uint32_t span = static_cast<uint32_t>(hi - lo) + 1;
-            a.num = lo + static_cast<int32_t>((static_cast<uint32_t>(b) << 8 | in.byte()) % span);
-            return a;
-        }
-        switch (b) {
-        case 0xF8: a.null = true; break;
-        case 0xF9: a.num = -1; break;
-        case 0xFA: a.num = 0; break;
-        case 0xFB: a.num = INT32_MIN; break;
-        case 0xFC: a.num = INT32_MAX; break;
-        case 0xFD: a.num = lo - 1; break;
-        case 0xFE: a.num = hi + 1; break;
-        default: a.num = hi; break;
-        }
-        return a;
-    }
-    static int32_t *ptr(Arg &a) { return a.null ? nullptr : &a.num; }
-
-    void snapshot() {
-        for (int i = 0; i < kLaneRegs; ++i) before[i] = read_reg(base + i);
-    }
-    const std::string &b(const Arg &a) const { return before[a.idx].data; }
-    mpz_class v(const Arg &a) const { return number(before[a.idx].data); }
-    int64_t len(const Arg &a) const { return before[a.idx].len; }
-    bool cheap(const Arg &a) const { return static_cast<size_t>(before[a.idx].len) <= kCheap; }
-    bool huge(const Arg &a) const { return static_cast<size_t>(before[a.idx].len) > kHuge; }
-    // Beyond the arithmetic limit: every call that reads it as a number refuses at once.
-    bool over(const Arg &a) const { return before[a.idx].bits > static_cast<size_t>(VN_MAX_BITS); }
-
-    void run();
-    void step();
-    // After a call: registers outside dests unchanged; dests as given by expect().
-    void check_rest(std::initializer_list<const Arg *> dests);
-    void check_unchanged() { check_rest({}); }
-    // With a failing CSPRNG (input flag 4) a call that draws may fail: VN_FAIL with
-    // VN_E_CRYPTO and no change, tests included (never a verdict). True when that is what
-    // happened. Alone the error was cleared before the call, so it is this call's; in a lane
-    // it may be an earlier call's, and a result other than VN_FAIL is then judged as usual.
-    bool rng_fails = false;
-    bool crypto_failure(int32_t ret, bool /*truth*/) {
-        if (!rng_fails || VN_GETGLOBALERROR() != VN_E_CRYPTO) return false;
-        if (ret != VN_FAIL && !solo) return false;
-        CHECK(ret == VN_FAIL);
-        check_unchanged();
-        return true;
-    }
-    void check_error(unsigned allowed) {
-        if (!solo) return;
-        int32_t e = VN_GETGLOBALERROR();
-        CHECK(e > 0 && e < 32 && (allowed & E(e)) != 0);
-    }
-    void expect_number(const Arg &d, const mpz_class &x) {
-        Snap s = read_reg(base + d.idx);
-        CHECK(s.data == bytes_of(x));
-        byte_form[d.idx] = false;
-    }
-    void expect_bytes(const Arg &d, const std::string &x) {
-        Snap s = read_reg(base + d.idx);
-        CHECK(s.data == x);
-        byte_form[d.idx] = true;
-    }
-    bool equal_regs(const Arg &x, const Arg &y) const {
-        if (byte_form[x.idx] && byte_form[y.idx]) return b(x) == b(y);
-        return v(x) == v(y);
-    }
-};
-
-// Any bad register or null pointer among the arguments: the call must fail with one of these.
-bool bad(std::initializer_list<const Arg *> args) {
-    for (const Arg *a : args)
-        if (a->null || (a->is_reg && a->idx < 0)) return true;
-    return false;
-}
-constexpr unsigned kBadArg = E(VN_E_REGISTER) | E(VN_E_ARGUMENT);
-
-void Lane::check_rest(std::initializer_list<const Arg *> dests) {
-    for (int i = 0; i < kLaneRegs; ++i) {
-        bool dest = false;
-        for (const Arg *d : dests) dest = dest || d->idx == i;
-        if (!dest) CHECK(read_reg(base + i) == before[i]);
-    }
-}
+// ---- References and sizes ---------------------------------------------------------------
 
 // A fill beyond the arithmetic limit: VN_MAX_BITS / 8 + 1 bytes, or VN_MAX_BYTES when full is
 // set, with a top byte that is not zero. The pages stay untouched (zero) unless the fill is
@@ -353,25 +225,7 @@ bool parse_decimal(const std::string &s, mpz_class &x) {
     return true;
 }
 
-// Opcodes have fixed numbers: a new one takes the next free number and none is ever renumbered.
-// Inputs whose flag byte has bit 7 set read an opcode byte as that number (a number not
-// assigned ends the input). Inputs without it are read as the stored seeds were written: the
-// byte modulo kLegacyOps, over the first 51 opcodes only, which stay what they were.
-enum Op {
-    PUT = 0, PUTNUM = 1, PUTTEXT = 2, PUTSPECIAL = 3, GET = 4, DEC2HUGE = 5, HUGE2DEC = 6,
-    HUGE2HEX = 7, COPYREG = 8, SWAPREG = 9, READPRIMES = 10, HOUSEKEEPING = 11, ADD = 12,
-    SUB = 13, MUL = 14, MULBY2 = 15, DIVBY2 = 16, DIV = 17, MOD = 18, POW = 19, POWMOD = 20,
-    GCD = 21, MODINV = 22, ISZERO = 23, ISODD = 24, ISEQUAL = 25, ISNOTEQUAL = 26, ISLESS = 27,
-    ISRELPRIME = 28, ISPRIME_DIV = 29, ISPRIME_SLOW = 30, ISPRIME_F = 31, ISPRIME_RB = 32,
-    RANDOM = 33, PRIME = 34, RSAKEYS = 35, INITBBS = 36, BBSBITS = 37, RSABITS = 38,
-    ENC_RSA = 39, DEC_RSA = 40, ENC_CBC = 41, DEC_CBC = 42, ENC_ECB = 43, DEC_ECB = 44,
-    ENC_1BLOCK = 45, DEC_1BLOCK = 46, SHA256 = 47, VECTORS = 48, HAMMER = 49, FILL = 50,
-    STOPPED = 51,  // a long call made while a stop is asked for: nothing changes
-    OP_COUNT = 52
-};
-constexpr int kLegacyOps = 51;
-
-// Numbers the primality opcodes like to see.
+// Numbers the primality rows like to see.
 const char *const kSpecials[] = {
     "0", "1", "2", "3", "4", "561", "1105", "3215031751", "2047", "1373653",
     "2305843009213693951",                        // 2^61 - 1
@@ -384,207 +238,332 @@ const char *const kSpecials[] = {
     "4294967295", "65537", "340282366920938463463374607431768211297",  // 2^128 - 159, prime
 };
 
-void Lane::run() {
-    for (int i = 0; i < kLaneRegs; ++i) {
-        VN_STRING e{nullptr, 0};
-        int32_t r = base + i;
-        CHECK(VN_PUTREG(&e, &r) == VN_OK);
-        byte_form[i] = true;
-    }
-    // VORN_FUZZ_TRACE=1 prints each opcode and its time, to find what makes an input slow.
-    static const bool trace = std::getenv("VORN_FUZZ_TRACE") != nullptr;
-    while (!in.empty() && ops_left-- > 0) {
-        auto t0 = std::chrono::steady_clock::now();
-        step();
-        if (trace)
-            std::fprintf(stderr, "lane %d opcode %d: %.3f ms\n", base, current_op,
-                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
+// Work tokens no thread has: VN_WORKTOKEN's are positive.
+constexpr int32_t kNoThread[] = {0, -1, -65536, INT32_MIN};
+
+// ---- A lane: one call sequence over its own registers ---------------------------------
+
+// Bit of an error code in an allowed-errors mask.
+constexpr unsigned E(int code) { return 1u << code; }
+
+struct Arg {
+    int32_t num = 0;
+    bool null = false;
+    int idx = -1;  // lane register index, or -1 for a number that is no register
+    bool is_reg = false;
+};
+
+// Any bad register or null pointer among the arguments: the call must fail with one of these.
+bool bad(std::initializer_list<const Arg *> args) {
+    for (const Arg *a : args)
+        if (a->null || (a->is_reg && a->idx < 0)) return true;
+    return false;
 }
+constexpr unsigned kBadArg = E(VN_E_REGISTER) | E(VN_E_ARGUMENT);
 
-void Lane::step() {
-    int op = numbered ? in.byte() : in.byte() % kLegacyOps;
-    if (op >= OP_COUNT) {
-        ops_left = 0;  // a number no opcode has (yet)
-        return;
-    }
-    current_op = op;
-    if (filled && op != FILL) {
-        // After the fill every snapshot copies it: only a few more calls.
-        if (ops_left > 2) ops_left = 2;
-    }
-    if (solo) VN_CLEARGLOBALERROR();
-    snapshot();
+// A row's call: its arguments' addresses in parameter order.
+using Call = int32_t (*)(int32_t **p);
 
-    switch (op) {
-    case PUT: case PUTNUM: case PUTTEXT: case PUTSPECIAL: {
-        Arg d = reg_arg();
-        std::string data;
-        uint8_t l = in.byte();
-        VN_STRING s{nullptr, 0};
-        unsigned want = 0;  // 0: success expected
-        if (op == PUT) {
-            if (l < 0xF0) {
-                for (unsigned i = 0; i < l % 65u; ++i) data.push_back(static_cast<char>(in.byte()));
-            } else if (l < 0xFC) {
-                for (unsigned i = 0; i < 16; ++i) data.push_back(static_cast<char>(in.byte()));
-                std::string unit = data;
-                while (data.size() < 64u * (l - 0xEFu)) data += unit;
-            }
-            s = {data.data(), static_cast<int32_t>(data.size())};
-            if (l == 0xFC) { s = {nullptr, 5}; want = E(VN_E_ARGUMENT); }
-            if (l == 0xFD) { s = {data.data(), -1}; want = E(VN_E_ARGUMENT); }
-            if (l == 0xFE) { s = {data.data(), static_cast<int32_t>(VN_MAX_BYTES + 1)}; want = E(VN_E_TOOBIG); }
-            if (l == 0xFF) { s = {data.data(), INT32_MIN}; want = E(VN_E_ARGUMENT); }
-        } else if (op == PUTNUM) {
-            unsigned v = static_cast<unsigned>(l) << 8 | in.byte();
-            for (int i = 0; i < 4; ++i) data.push_back(static_cast<char>(v >> (8 * i)));
-            s = {data.data(), 4};
-        } else if (op == PUTTEXT) {
-            static const char alphabet[] = "0123456789012345678901234567890123456789 \t\r\n\v\f+-.xA";
-            for (unsigned i = 0; i < l % 48u; ++i)
-                data.push_back(alphabet[in.byte() % (sizeof alphabet - 1)]);
-            if (l >= 0xF0) data.push_back('\0');
-            s = {data.data(), static_cast<int32_t>(data.size())};
+// What an arithmetic row expects: its inputs x, y, m in, the results q (and r) out, or the
+// errors the call must fail with and what it returns then; skip when checking would be slow.
+struct Ref {
+    mpz_class x, y, m, q, r;
+    unsigned fail = 0;
+    int32_t ret = VN_FAIL;
+    bool skip = false;
+};
+
+// The operands of a truth row as drawn and read.
+struct Truth {
+    Arg cnt, a, c;
+    mpz_class x, y;
+    int rounds = 1;
+};
+
+enum Shape { UNARY, BINARY, COUNTED, EQUALITY };  // truth rows: a; a, b; count, a; a, b by bytes
+enum Mode { CBC, ECB, ONE };                      // AES rows
+
+struct Lane {
+    int base = 0;
+    bool solo = true;  // alone in the process: the global error and the prime table are its own
+    // The fill opcode works only where the input's flags allow it: every call after a fill
+    // copies hundreds of MiB for its snapshots, and inputs that fill by chance would slow
+    // the whole run to a few inputs a second.
+    bool may_fill = false;
+    bool may_fill_full = false;
+    Input in{nullptr, 0};
+    bool byte_form[kLaneRegs];
+    Snap before[kLaneRegs];
+    int ops_left = kMaxOps;
+    bool numbered = false;  // opcodes by number (flag bit 7), else the stored seeds' reading
+    bool filled = false;
+    int slow_left = 3;  // prime, key and BBS generation, proofs, known-answer checks: 10 ms and more
+    bool rng_fails = false;  // the CSPRNG fails after a number of draws (flag 4)
+
+    // A register argument: mostly the lane's registers, sometimes a bad number or null.
+    Arg reg_arg() {
+        uint8_t b = in.byte();
+        Arg a;
+        a.is_reg = true;
+        if (b < 0xF0) {
+            a.idx = b % kLaneRegs;
+            a.num = base + a.idx;
+        } else if (b < 0xFE) {
+            static const int32_t bad[] = {-1, VN_REGISTERS, INT32_MIN, INT32_MAX, 1000, -256};
+            a.num = bad[b % 6];
         } else {
-            data = kSpecials[(l & 0x7F) % (sizeof kSpecials / sizeof *kSpecials)];
-            if (l & 0x80) data = bytes_of(mpz_class(data));  // the number itself, not its text
-            s = {data.data(), static_cast<int32_t>(data.size())};
+            a.null = true;
         }
+        return a;
+    }
+    // A count or length argument in lo .. hi, or one of the values around and beyond it.
+    Arg int_arg(int32_t lo, int32_t hi) {
+        uint8_t b = in.byte();
+        Arg a;
+        if (b < 0xF8) {
+            uint32_t span = static_cast<uint32_t>(hi - lo) + 1;
+            a.num = lo + static_cast<int32_t>((static_cast<uint32_t>(b) << 8 | in.byte()) % span);
+            return a;
+        }
+        switch (b) {
+        case 0xF8: a.null = true; break;
+        case 0xF9: a.num = -1; break;
+        case 0xFA: a.num = 0; break;
+        case 0xFB: a.num = INT32_MIN; break;
+        case 0xFC: a.num = INT32_MAX; break;
+        case 0xFD: a.num = lo - 1; break;
+        case 0xFE: a.num = hi + 1; break;
+        default: a.num = hi; break;
+        }
+        return a;
+    }
+    static int32_t *ptr(Arg &a) { return a.null ? nullptr : &a.num; }
+    static int32_t invoke(Call call, std::initializer_list<Arg *> args) {
+        int32_t *p[6] = {};
+        int i = 0;
+        for (Arg *a : args) p[i++] = ptr(*a);
+        return call(p);
+    }
+
+    void snapshot() {
+        for (int i = 0; i < kLaneRegs; ++i) before[i] = read_reg(base + i);
+    }
+    const std::string &b(const Arg &a) const { return before[a.idx].data; }
+    mpz_class v(const Arg &a) const { return number(before[a.idx].data); }
+    int64_t len(const Arg &a) const { return before[a.idx].len; }
+    bool cheap(const Arg &a) const { return static_cast<size_t>(before[a.idx].len) <= kCheap; }
+    bool huge(const Arg &a) const { return static_cast<size_t>(before[a.idx].len) > kHuge; }
+    // Beyond the arithmetic limit: every call that reads it as a number refuses at once.
+    bool over(const Arg &a) const { return before[a.idx].bits > static_cast<size_t>(VN_MAX_BITS); }
+
+    // ---- Shared checks ----
+    // After a call: registers outside dests unchanged; dests as given by expect().
+    void check_rest(std::initializer_list<const Arg *> dests) {
+        for (int i = 0; i < kLaneRegs; ++i) {
+            bool dest = false;
+            for (const Arg *d : dests) dest = dest || d->idx == i;
+            if (!dest) CHECK(read_reg(base + i) == before[i]);
+        }
+    }
+    void check_unchanged() { check_rest({}); }
+    void check_error(unsigned allowed) {
+        if (!solo) return;
+        int32_t e = VN_GETGLOBALERROR();
+        CHECK(e > 0 && e < 32 && (allowed & E(e)) != 0);
+    }
+    // A refused call: it returned want, changed nothing and set one of the allowed errors.
+    void refused(int32_t ret, unsigned allowed, int32_t want = VN_FAIL) {
+        CHECK(ret == want);
+        check_unchanged();
+        check_error(allowed);
+    }
+    // With a failing CSPRNG (input flag 4) a call that draws may fail: VN_FAIL with
+    // VN_E_CRYPTO and no change, tests included (never a verdict). True when that is what
+    // happened. Alone the error was cleared before the call, so it is this call's; in a lane
+    // it may be an earlier call's, and a result other than VN_FAIL is then judged as usual.
+    bool crypto_failure(int32_t ret) {
+        if (!rng_fails || VN_GETGLOBALERROR() != VN_E_CRYPTO) return false;
+        if (ret != VN_FAIL && !solo) return false;
+        CHECK(ret == VN_FAIL);
+        check_unchanged();
+        return true;
+    }
+    void expect_number(const Arg &d, const mpz_class &x) {
+        CHECK(read_reg(base + d.idx).data == bytes_of(x));
+        byte_form[d.idx] = false;
+    }
+    void expect_bytes(const Arg &d, const std::string &x) {
+        CHECK(read_reg(base + d.idx).data == x);
+        byte_form[d.idx] = true;
+    }
+    bool equal_regs(const Arg &x, const Arg &y) const {
+        if (byte_form[x.idx] && byte_form[y.idx]) return b(x) == b(y);
+        return v(x) == v(y);
+    }
+
+    void run();
+    void step();
+
+    // ---- Registers and transfers ----
+
+    // VN_PUTREG of data through s into d; want: the errors it must fail with, 0 for success.
+    void put(Arg &d, const std::string &data, VN_STRING s, unsigned want) {
         int32_t ret = VN_PUTREG(&s, ptr(d));
-        if (want || bad({&d})) {
-            CHECK(ret == VN_FAIL);
-            check_unchanged();
-            check_error(want ? want | kBadArg : kBadArg);
-        } else {
-            CHECK(ret == VN_OK);
-            check_rest({&d});
-            expect_bytes(d, data);
-        }
-        return;
+        if (want || bad({&d})) return refused(ret, want | kBadArg);
+        CHECK(ret == VN_OK);
+        check_rest({&d});
+        expect_bytes(d, data);
     }
-    case GET: {
+
+    // Up to 64 bytes, a 16-byte unit repeated up to 768 bytes, or a bad length or pointer.
+    void put_bytes() {
+        Arg d = reg_arg();
+        uint8_t l = in.byte();
+        std::string data;
+        if (l < 0xF0) {
+            for (unsigned i = 0; i < l % 65u; ++i) data.push_back(static_cast<char>(in.byte()));
+        } else if (l < 0xFC) {
+            for (unsigned i = 0; i < 16; ++i) data.push_back(static_cast<char>(in.byte()));
+            std::string unit = data;
+            while (data.size() < 64u * (l - 0xEFu)) data += unit;
+        }
+        VN_STRING s{data.data(), static_cast<int32_t>(data.size())};
+        unsigned want = 0;
+        if (l == 0xFC) { s = {nullptr, 5}; want = E(VN_E_ARGUMENT); }
+        if (l == 0xFD) { s = {data.data(), -1}; want = E(VN_E_ARGUMENT); }
+        if (l == 0xFE) { s = {data.data(), static_cast<int32_t>(VN_MAX_BYTES + 1)}; want = E(VN_E_TOOBIG); }
+        if (l == 0xFF) { s = {data.data(), INT32_MIN}; want = E(VN_E_ARGUMENT); }
+        put(d, data, s, want);
+    }
+
+    // A 16-bit number as four bytes.
+    void put_number() {
+        Arg d = reg_arg();
+        uint8_t hi = in.byte();
+        unsigned v = static_cast<unsigned>(hi) << 8 | in.byte();
+        std::string data;
+        for (int i = 0; i < 4; ++i) data.push_back(static_cast<char>(v >> (8 * i)));
+        put(d, data, {data.data(), 4}, 0);
+    }
+
+    // Text of digits, white space and a few characters VN_DEC2HUGE refuses, sometimes with a NUL.
+    void put_text() {
+        Arg d = reg_arg();
+        uint8_t l = in.byte();
+        static const char alphabet[] = "0123456789012345678901234567890123456789 \t\r\n\v\f+-.xA";
+        std::string data;
+        for (unsigned i = 0; i < l % 48u; ++i) data.push_back(alphabet[in.byte() % (sizeof alphabet - 1)]);
+        if (l >= 0xF0) data.push_back('\0');
+        put(d, data, {data.data(), static_cast<int32_t>(data.size())}, 0);
+    }
+
+    // One of kSpecials, as text or (top bit of the byte) as the number itself.
+    void put_special() {
+        Arg d = reg_arg();
+        uint8_t l = in.byte();
+        std::string data = kSpecials[(l & 0x7F) % (sizeof kSpecials / sizeof *kSpecials)];
+        if (l & 0x80) data = bytes_of(mpz_class(data));
+        put(d, data, {data.data(), static_cast<int32_t>(data.size())}, 0);
+    }
+
+    // VN_GETREG of a bad register or null (every snapshot reads the good ones).
+    void get_bad() {
         Arg a = reg_arg();
-        if (a.null || a.idx < 0) {
+        if (bad({&a})) {
             VN_STRING s = VN_GETREG(ptr(a));
             CHECK(s.data == nullptr && s.len == 0);
             check_error(kBadArg);
         }
         check_unchanged();
-        return;
     }
-    case DEC2HUGE: case HUGE2DEC: case HUGE2HEX: case COPYREG: case SWAPREG: {
+
+    // VN_DEC2HUGE (radix 0: text to number), VN_HUGE2DEC (10) and VN_HUGE2HEX (16): src, dst.
+    void convert(int radix, Call call) {
         Arg s = reg_arg(), d = reg_arg();
-        if (bad({&s, &d})) {
-            int32_t ret = op == DEC2HUGE ? VN_DEC2HUGE(ptr(s), ptr(d))
-                        : op == HUGE2DEC ? VN_HUGE2DEC(ptr(s), ptr(d))
-                        : op == HUGE2HEX ? VN_HUGE2HEX(ptr(s), ptr(d))
-                        : op == COPYREG  ? VN_COPYREG(ptr(s), ptr(d))
-                                         : VN_SWAPREG(ptr(s), ptr(d));
-            CHECK(ret == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg);
-            return;
-        }
+        int32_t ret;
+        if (bad({&s, &d})) return refused(invoke(call, {&s, &d}), kBadArg);
         if (huge(s)) {
-            // A copy or swap works. Beyond the arithmetic limit a conversion may only fail
-            // (the text would pass VN_MAX_BYTES, or the number VN_MAX_BITS) or stay in limits;
-            // the text of a number within it would take seconds to check.
-            if ((op == HUGE2DEC || op == HUGE2HEX) && !over(s)) return;
+            // Beyond the arithmetic limit a conversion may only fail (the text would pass
+            // VN_MAX_BYTES, or the number VN_MAX_BITS) or stay in limits; the text of a number
+            // within it would take seconds to check.
+            if (radix && !over(s)) return;
 #ifdef VORN_TESTING
             // Tens of millions of digits take seconds to read under the fuzzer's sanitizers:
             // only the seed replay converts them.
-            if (op == DEC2HUGE && b(s).find_first_not_of("0123456789") == std::string::npos) return;
+            if (!radix && b(s).find_first_not_of("0123456789") == std::string::npos) return;
 #endif
-            int32_t ret = op == DEC2HUGE ? VN_DEC2HUGE(&s.num, &d.num)
-                        : op == HUGE2DEC ? VN_HUGE2DEC(&s.num, &d.num)
-                        : op == HUGE2HEX ? VN_HUGE2HEX(&s.num, &d.num)
-                        : op == COPYREG  ? VN_COPYREG(&s.num, &d.num)
-                                         : VN_SWAPREG(&s.num, &d.num);
-            if (op == COPYREG || op == SWAPREG) {
-                CHECK(ret == VN_OK);
-                CHECK(read_reg(base + d.idx) == before[s.idx]);
-                if (op == SWAPREG) CHECK(read_reg(base + s.idx) == before[d.idx]);
-                check_rest({&s, &d});
-                bool f = byte_form[s.idx];
-                if (op == SWAPREG) byte_form[s.idx] = byte_form[d.idx];
-                byte_form[d.idx] = f;
-                return;
-            }
+            ret = invoke(call, {&s, &d});
             if (ret != VN_OK) {
                 CHECK(ret == VN_FAIL);
-                if (op == DEC2HUGE && VN_GETGLOBALERROR() == VN_E_DECIMAL) {
+                if (!radix && VN_GETGLOBALERROR() == VN_E_DECIMAL) {
                     check_rest({&d});
                     expect_number(d, 0);
                     return;
                 }
-                check_unchanged();
-                check_error(E(VN_E_TOOBIG) | E(VN_E_NOMEMORY));
-                return;
+                return refused(ret, E(VN_E_TOOBIG) | E(VN_E_NOMEMORY));
             }
             check_rest({&d});
             read_reg(base + d.idx);  // within the limits
-            byte_form[d.idx] = op != DEC2HUGE;
+            byte_form[d.idx] = radix != 0;
             return;
         }
         if (!cheap(s)) return;
-        int32_t ret;
-        if (op == DEC2HUGE) {
-            mpz_class x;
-            bool ok = parse_decimal(b(s), x);
-            ret = VN_DEC2HUGE(&s.num, &d.num);
-            check_rest({&d});
-            if (ok) {
-                CHECK(ret == VN_OK);
-                expect_number(d, x);
-            } else {
-                CHECK(ret == VN_FAIL);
-                check_error(E(VN_E_DECIMAL));
-                expect_number(d, 0);
-            }
-            return;
-        }
-        if (op == HUGE2DEC || op == HUGE2HEX) {
-            std::string text = v(s).get_str(op == HUGE2DEC ? 10 : 16);
-            if (op == HUGE2HEX)
-                for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            ret = op == HUGE2DEC ? VN_HUGE2DEC(&s.num, &d.num) : VN_HUGE2HEX(&s.num, &d.num);
-            CHECK(ret == VN_OK);
+        if (radix) {
+            std::string text = v(s).get_str(radix);
+            for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            CHECK(invoke(call, {&s, &d}) == VN_OK);
             check_rest({&d});
             expect_bytes(d, text);
             return;
         }
-        ret = op == COPYREG ? VN_COPYREG(&s.num, &d.num) : VN_SWAPREG(&s.num, &d.num);
-        CHECK(ret == VN_OK);
-        check_rest({&s, &d});
-        CHECK(read_reg(base + d.idx).data == b(s));
-        if (op == SWAPREG) CHECK(read_reg(base + s.idx).data == b(d));
-        bool f = byte_form[s.idx];
-        if (op == SWAPREG) byte_form[s.idx] = byte_form[d.idx];
-        byte_form[d.idx] = f;
-        return;
-    }
-    case READPRIMES: {
-        Arg n = int_arg(1, kMaxTable);
-        if (n.null) {
-            VN_READPRIMES(nullptr);
-            check_unchanged();
-            return;
+        mpz_class x;
+        bool ok = parse_decimal(b(s), x);
+        ret = invoke(call, {&s, &d});
+        check_rest({&d});
+        if (ok) {
+            CHECK(ret == VN_OK);
+            expect_number(d, x);
+        } else {
+            CHECK(ret == VN_FAIL);
+            check_error(E(VN_E_DECIMAL));
+            expect_number(d, 0);
         }
+    }
+
+    // VN_COPYREG and VN_SWAPREG: src (or a), dst (or b). Each works at every size, form included.
+    void transfer(bool swap, Call call) {
+        Arg s = reg_arg(), d = reg_arg();
+        if (bad({&s, &d})) return refused(invoke(call, {&s, &d}), kBadArg);
+        if (!huge(s) && !cheap(s)) return;
+        CHECK(invoke(call, {&s, &d}) == VN_OK);
+        check_rest({&s, &d});
+        CHECK(read_reg(base + d.idx) == before[s.idx]);
+        if (swap) CHECK(read_reg(base + s.idx) == before[d.idx]);
+        bool f = byte_form[s.idx];
+        if (swap) byte_form[s.idx] = byte_form[d.idx];
+        byte_form[d.idx] = f;
+    }
+
+    void read_primes() {
+        Arg n = int_arg(1, kMaxTable);
+        if (n.null) return refused(VN_READPRIMES(nullptr), E(VN_E_ARGUMENT));
         int32_t want = n.num < 1 ? 1 : n.num;
         if (want > kMaxTable) return;  // a table that large is slow to use
         int32_t got = VN_READPRIMES(&n.num);
         CHECK(got == want);
         g_table = got;
         check_unchanged();
-        return;
     }
-    case HOUSEKEEPING: {
+
+    // The global error's life: set by a failure, kept by reading, cleared by VN_CLEARGLOBALERROR
+    // (alone only: in a lane another thread's calls do not touch ours, but ours come and go).
+    // The calls that cannot fail come along: VN_VERSION and VN_FREESTRING of null.
+    void global_error() {
         CHECK(VN_VERSION() >= 100);
         if (solo) {
             CHECK(VN_GETGLOBALERROR() == VN_E_NONE);
             int32_t bad_reg = -1;
-            CHECK(VN_ISZERO(&bad_reg) != 1);
+            CHECK(VN_ISZERO(&bad_reg) == VN_FAIL);
             CHECK(VN_GETGLOBALERROR() == VN_E_REGISTER);
             CHECK(VN_GETGLOBALERROR() == VN_E_REGISTER);  // reading does not clear it
             VN_CLEARGLOBALERROR();
@@ -592,259 +571,126 @@ void Lane::step() {
         }
         VN_FREESTRING(nullptr);
         check_unchanged();
-        return;
-    }
-    default: break;
     }
 
-    if (op >= ADD && op <= MODINV) {
-        // Arithmetic: a and b are read, the rest written.
-        int nin = (op == MULBY2 || op == DIVBY2) ? 1 : (op == POWMOD ? 3 : 2);
-        int nout = (op == DIVBY2 || op == DIV) ? 2 : 1;
-        Arg a[3], d[2];
-        for (int i = 0; i < nin; ++i) a[i] = reg_arg();
-        for (int i = 0; i < nout; ++i) d[i] = reg_arg();
-        auto call = [&]() -> int32_t {
-            switch (op) {
-            case ADD: return VN_ADD(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            case SUB: return VN_SUB(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            case MUL: return VN_MUL(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            case MULBY2: return VN_MULBY2(ptr(a[0]), ptr(d[0]));
-            case DIVBY2: return VN_DIVBY2(ptr(a[0]), ptr(d[0]), ptr(d[1]));
-            case DIV: return VN_DIV(ptr(a[0]), ptr(a[1]), ptr(d[0]), ptr(d[1]));
-            case MOD: return VN_MOD(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            case POW: return VN_POW(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            case POWMOD: return VN_POWMOD(ptr(a[0]), ptr(a[1]), ptr(a[2]), ptr(d[0]));
-            case GCD: return VN_GCD(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            default: return VN_MODINV(ptr(a[0]), ptr(a[1]), ptr(d[0]));
-            }
-        };
-        bool any_bad = false;
-        for (int i = 0; i < nin; ++i) any_bad = any_bad || bad({&a[i]});
-        for (int i = 0; i < nout; ++i) any_bad = any_bad || bad({&d[i]});
-        if (any_bad) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg);
-            return;
-        }
+    // ---- Arithmetic and truth functions ----
+
+    // nin operands, then nout destinations; ref gives what the call must do.
+    void arith(int nin, int nout, Call call, void (*ref)(Ref &)) {
+        Arg a[5];
+        for (int i = 0; i < nin + nout; ++i) a[i] = reg_arg();
+        auto go = [&] { return invoke(call, {&a[0], &a[1], &a[2], &a[3], &a[4]}); };
+        // The slots beyond nin + nout name no register and are never bad.
+        if (bad({&a[0], &a[1], &a[2], &a[3], &a[4]})) return refused(go(), kBadArg);
         bool any_over = false, all_cheap = true;
         for (int i = 0; i < nin; ++i) {
             any_over = any_over || over(a[i]);
             all_cheap = all_cheap && cheap(a[i]);
         }
-        if (any_over) {
-            // An operand beyond VN_MAX_BITS: refused at once.
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(E(VN_E_TOOBIG) | E(VN_E_DIVZERO));
-            return;
-        }
+        // An operand beyond VN_MAX_BITS: refused at once.
+        if (any_over) return refused(go(), E(VN_E_TOOBIG) | E(VN_E_DIVZERO));
         if (!all_cheap) return;
-        mpz_class x = v(a[0]), y = nin > 1 ? v(a[1]) : mpz_class(0), m = nin > 2 ? v(a[2]) : mpz_class(0);
-        mpz_class r0, r1;
-        unsigned fail_with = 0;
-        int status = 0;
-        switch (op) {
-        case ADD: r0 = x + y; break;
-        case SUB: r0 = abs(x - y); break;
-        case MUL: r0 = x * y; break;
-        case MULBY2: r0 = 2 * x; break;
-        case DIVBY2: r0 = x / 2; r1 = x % 2; break;
-        case DIV:
-            if (y == 0) fail_with = E(VN_E_DIVZERO);
-            else { mpz_fdiv_qr(r0.get_mpz_t(), r1.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t()); }
-            break;
-        case MOD:
-            if (y == 0) fail_with = E(VN_E_DIVZERO);
-            else r0 = x % y;
-            break;
-        case POW: {
-            if (x <= 1 || y == 0) {
-                r0 = (y == 0) ? 1 : x;
-                break;
-            }
-            // a^e has between (bits(a) - 1) * e + 1 and bits(a) * e bits.
-            mpz_class lo = (bits(x) - 1) * y + 1, hi = bits(x) * y;
-            if (lo > VN_MAX_BITS) { fail_with = E(VN_E_TOOBIG); break; }
-            if (hi > 65536) return;  // allowed but slow to check
-            mpz_pow_ui(r0.get_mpz_t(), x.get_mpz_t(), y.get_ui());
-            break;
-        }
-        case POWMOD:
-            if (m == 0) { fail_with = E(VN_E_DIVZERO); break; }
-            if (bits(y) > 1100 || bits(m) > 1100) return;
-            mpz_powm(r0.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t(), m.get_mpz_t());
-            break;
-        case GCD: r0 = gcd(x, y); break;
-        default:  // MODINV
-            if (y == 0) { fail_with = E(VN_E_DIVZERO); break; }
-            if (y == 1) { r0 = 0; break; }
-            if (mpz_invert(r0.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t()) == 0) {
-                status = 1;
-                fail_with = E(VN_E_NOINVERSE);
-            }
-            break;
-        }
-        int32_t ret = call();
-        if (fail_with) {
-            CHECK(ret == (status ? status : VN_FAIL));
-            check_unchanged();
-            check_error(fail_with);
-            return;
-        }
+        Ref want;
+        want.x = v(a[0]);
+        if (nin > 1) want.y = v(a[1]);
+        if (nin > 2) want.m = v(a[2]);
+        ref(want);
+        if (want.skip) return;
+        int32_t ret = go();
+        if (want.fail) return refused(ret, want.fail, want.ret);
         CHECK(ret == VN_OK);
-        if (nout == 2) {
-            check_rest({&d[0], &d[1]});
-            if (d[0].idx == d[1].idx) {
-                expect_number(d[1], r1);  // the later destination wins
-            } else {
-                expect_number(d[0], r0);
-                expect_number(d[1], r1);
-            }
-        } else {
-            check_rest({&d[0]});
-            expect_number(d[0], r0);
-        }
-        return;
+        Arg &d = a[nin], &d2 = a[nin + 1];  // d2 names no register when nout is 1
+        check_rest({&d, &d2});
+        if (nout == 1 || d.idx != d2.idx) expect_number(d, want.q);
+        if (nout == 2) expect_number(d2, want.r);  // where the two coincide the later one wins
     }
 
-    if (op >= ISZERO && op <= ISPRIME_RB) {
-        Arg cnt;
-        if (op == ISPRIME_F || op == ISPRIME_RB) cnt = int_arg(1, 40);
-        int nin = (op == ISEQUAL || op == ISNOTEQUAL || op == ISLESS || op == ISRELPRIME) ? 2 : 1;
-        Arg a = reg_arg(), c = nin > 1 ? reg_arg() : a;
-        auto call = [&]() -> int32_t {
-            switch (op) {
-            case ISZERO: return VN_ISZERO(ptr(a));
-            case ISODD: return VN_ISODD(ptr(a));
-            case ISEQUAL: return VN_ISEQUAL(ptr(a), ptr(c));
-            case ISNOTEQUAL: return VN_ISNOTEQUAL(ptr(a), ptr(c));
-            case ISLESS: return VN_ISLESS(ptr(a), ptr(c));
-            case ISRELPRIME: return VN_ISRELPRIME(ptr(a), ptr(c));
-            case ISPRIME_DIV: return VN_ISPRIME_DIV(ptr(a));
-            case ISPRIME_SLOW: return VN_ISPRIME_SLOW(ptr(a));
-            case ISPRIME_F: return VN_ISPRIME_F(ptr(cnt), ptr(a));
-            default: return VN_ISPRIME_RB(ptr(cnt), ptr(a));
-            }
-        };
-        if (bad({&a, &c, &cnt})) {
-            int32_t ret = call();
-            // A failure never reads as the passing answer: for "not equal" that is 0.
-            if (op == ISNOTEQUAL) CHECK(ret != 0);
-            else CHECK(ret == 0 || ret == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg);
-            return;
+    // skip bounds the operands where the reference would be slow; judge checks the answer,
+    // which is 0 or 1.
+    void truth(Shape shape, Call call, void (*judge)(Lane &, const Truth &, int32_t ret),
+               bool (*skip)(Lane &, const Truth &) = nullptr) {
+        Truth t;
+        if (shape == COUNTED) t.cnt = int_arg(1, 40);
+        t.a = reg_arg();
+        t.c = shape == BINARY || shape == EQUALITY ? reg_arg() : t.a;
+        auto go = [&] { return shape == COUNTED ? invoke(call, {&t.cnt, &t.a}) : invoke(call, {&t.a, &t.c}); };
+        // A failure never reads as either answer.
+        if (bad({&t.a, &t.c, &t.cnt})) return refused(go(), kBadArg);
+        if (over(t.a) || over(t.c)) {
+            // Refused at once, save by the rows that compare two byte-form registers by their
+            // bytes (the snapshots only sample these: no verdict to check).
+            if (shape == EQUALITY && byte_form[t.a.idx] && byte_form[t.c.idx]) return;
+            return refused(go(), E(VN_E_TOOBIG));
         }
-        if (!cheap(a) || !cheap(c)) return;
-        mpz_class x = v(a), y = v(c);
-        int rounds = cnt.num < 1 ? 1 : (cnt.num > VN_MAX_ROUNDS ? VN_MAX_ROUNDS : cnt.num);
-        if (op == ISPRIME_SLOW && (bits(x) > 128 || (bits(x) > 64 && slow_left-- <= 0))) return;
-        if ((op == ISPRIME_F || op == ISPRIME_RB) && (bits(x) > 1024 || (rounds > 40 && bits(x) > 64)))
-            return;
-        if (op == ISPRIME_DIV && bits(x) > 2048) return;
-        int32_t ret = call();
-        if (crypto_failure(ret, true)) return;
+        if (!cheap(t.a) || !cheap(t.c)) return;
+        t.x = v(t.a);
+        t.y = v(t.c);
+        t.rounds = t.cnt.num < 1 ? 1 : (t.cnt.num > VN_MAX_ROUNDS ? VN_MAX_ROUNDS : t.cnt.num);
+        if (skip && skip(*this, t)) return;
+        int32_t ret = go();
+        if (crypto_failure(ret)) return;
         check_unchanged();
         CHECK(ret == 0 || ret == 1);
-        // The reference test only where a verdict needs it: on a 4096-byte operand it takes seconds.
-        auto prime = [&x] { return mpz_probab_prime_p(x.get_mpz_t(), 30) != 0; };
-        switch (op) {
-        case ISZERO: CHECK(ret == (x == 0)); break;
-        case ISODD: CHECK(ret == mpz_odd_p(x.get_mpz_t())); break;
-        case ISEQUAL: CHECK(ret == equal_regs(a, c)); break;
-        case ISNOTEQUAL: CHECK(ret == !equal_regs(a, c)); break;
-        case ISLESS: CHECK(ret == (x < y)); break;
-        case ISRELPRIME: CHECK(ret == (gcd(x, y) == 1)); break;
-        case ISPRIME_DIV: {
-            if (x < 2) { CHECK(ret == 0); break; }
-            if (!solo) {
-                // The table may change under us: only what holds for every table.
-                if (prime()) CHECK(ret == 1);
-                break;
-            }
-            bool factor = false;
-            for (int i = 0; i < g_table && !factor; ++i)
-                factor = x != g_primes[static_cast<size_t>(i)] && mpz_divisible_ui_p(x.get_mpz_t(), g_primes[static_cast<size_t>(i)]);
-            CHECK(ret == !factor);
-            break;
-        }
-        case ISPRIME_SLOW: CHECK(ret == prime()); break;
-        default:
-            if (x < 2 || (x > 2 && mpz_even_p(x.get_mpz_t()))) CHECK(ret == 0);
-            else if (prime()) CHECK(ret == 1);  // a prime passes every base
-            break;
-        }
-        return;
+        judge(*this, t, ret);
     }
 
-    switch (op) {
-    case RANDOM: case PRIME: {
-        Arg n = op == RANDOM ? int_arg(1, 4096) : int_arg(VN_MIN_PRIME_BITS, 192);
-        Arg k = op == PRIME ? int_arg(1, 20) : Arg{};
+    // ---- Generators ----
+
+    // VN_GENERATERANDOM (bits, d) and VN_GENERATEPRIME (bits, rounds, d).
+    void generate(bool prime, Call call) {
+        Arg n = prime ? int_arg(VN_MIN_PRIME_BITS, 192) : int_arg(1, 4096);
+        Arg k = prime ? int_arg(1, 20) : Arg{};
         Arg d = reg_arg();
-        int32_t lo = op == RANDOM ? 1 : VN_MIN_PRIME_BITS;
-        int32_t hi = op == RANDOM ? VN_MAX_RANDOM_BITS : VN_MAX_PRIME_BITS;
-        auto call = [&] { return op == RANDOM ? VN_GENERATERANDOM(ptr(n), ptr(d)) : VN_GENERATEPRIME(ptr(n), ptr(k), ptr(d)); };
+        auto go = [&] { return prime ? invoke(call, {&n, &k, &d}) : invoke(call, {&n, &d}); };
+        int32_t lo = prime ? VN_MIN_PRIME_BITS : 1, hi = prime ? VN_MAX_PRIME_BITS : VN_MAX_RANDOM_BITS;
         bool range_bad = !n.null && (n.num < lo || n.num > hi);
-        if (bad({&d, &k}) || n.null || range_bad) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg | (range_bad ? E(VN_E_BITS) : 0));
-            return;
-        }
-        if (op == RANDOM ? n.num > 4096 : n.num > 160) return;
-        if (op == PRIME && ((k.num > 40 && n.num > 64) || slow_left-- <= 0)) return;
-        int32_t ret = call();
-        if (crypto_failure(ret, false)) return;
+        if (bad({&n, &k, &d}) || range_bad) return refused(go(), kBadArg | (range_bad ? E(VN_E_BITS) : 0));
+        if (n.num > (prime ? 160 : 4096)) return;
+        if (prime && ((k.num > 40 && n.num > 64) || slow_left-- <= 0)) return;
+        int32_t ret = go();
+        if (crypto_failure(ret)) return;
         CHECK(ret == VN_OK);
         check_rest({&d});
         Snap s = read_reg(base + d.idx);
         mpz_class x = number(s.data);
         CHECK(s.data == bytes_of(x));
         byte_form[d.idx] = false;
-        if (op == RANDOM) {
+        if (prime) {
+            CHECK(bits(x) == static_cast<size_t>(n.num));
+            CHECK(probable_prime(x));
+        } else {
             CHECK(s.len == (n.num + 7) / 8);
             CHECK(x != 0 && bits(x) <= static_cast<size_t>(n.num));
-        } else {
-            CHECK(bits(x) == static_cast<size_t>(n.num));
-            CHECK(mpz_probab_prime_p(x.get_mpz_t(), 30) != 0);
         }
-        return;
     }
-    case RSAKEYS: case INITBBS: {
-        Arg n = op == RSAKEYS ? int_arg(VN_MIN_RSA_BITS, 256) : int_arg(VN_MIN_BBS_BITS, 256);
+
+    // VN_GENERATERSAKEYS (bits, k, e, dk, n) and VN_INITBBS (bits, k, n, s).
+    void keys(bool rsa_keys, Call call) {
+        Arg n = rsa_keys ? int_arg(VN_MIN_RSA_BITS, 256) : int_arg(VN_MIN_BBS_BITS, 256);
         Arg k = int_arg(1, 8);
-        int nout = op == RSAKEYS ? 3 : 2;
+        int nout = rsa_keys ? 3 : 2;
         Arg d[3];
         for (int i = 0; i < nout; ++i) d[i] = reg_arg();
-        auto call = [&] {
-            return op == RSAKEYS ? VN_GENERATERSAKEYS(ptr(n), ptr(k), ptr(d[0]), ptr(d[1]), ptr(d[2]))
-                                 : VN_INITBBS(ptr(n), ptr(k), ptr(d[0]), ptr(d[1]));
-        };
-        int32_t lo = op == RSAKEYS ? VN_MIN_RSA_BITS : VN_MIN_BBS_BITS;
-        int32_t hi = op == RSAKEYS ? VN_MAX_RSA_BITS : VN_MAX_BBS_BITS;
+        auto go = [&] { return invoke(call, {&n, &k, &d[0], &d[1], &d[2]}); };  // INITBBS leaves d[2]
+        int32_t lo = rsa_keys ? VN_MIN_RSA_BITS : VN_MIN_BBS_BITS;
+        int32_t hi = rsa_keys ? VN_MAX_RSA_BITS : VN_MAX_BBS_BITS;
         bool range_bad = !n.null && (n.num < lo || n.num > hi);
-        if (bad({&d[0], &d[1], &k}) || (nout == 3 && bad({&d[2]})) || n.null || range_bad) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg | (range_bad ? E(VN_E_BITS) : 0));
-            return;
-        }
+        if (bad({&n, &k, &d[0], &d[1], &d[2]}) || range_bad)
+            return refused(go(), kBadArg | (range_bad ? E(VN_E_BITS) : 0));
         if (n.num > 256 || slow_left-- <= 0) return;
-        int32_t ret = call();
-        if (crypto_failure(ret, false)) return;
+        int32_t ret = go();
+        if (crypto_failure(ret)) return;
         CHECK(ret == VN_OK);
-        if (nout == 3) check_rest({&d[0], &d[1], &d[2]});
-        else check_rest({&d[0], &d[1]});
+        check_rest({&d[0], &d[1], &d[2]});  // INITBBS's d[2] names no register
         mpz_class out[3];
         for (int i = 0; i < nout; ++i) {
-            out[i] = number(read_reg(base + d[i].idx).data);
+            std::string got = read_reg(base + d[i].idx).data;
+            out[i] = number(got);
+            CHECK(got == bytes_of(out[i]));  // number form
             byte_form[d[i].idx] = false;
         }
         // Where destinations coincide the later one wins: check what is left to see.
-        if (op == RSAKEYS) {
+        if (rsa_keys) {
             mpz_class e = out[0], dk = out[1], mod = out[2];
             CHECK(bits(mod) == static_cast<size_t>(n.num));
             if (d[0].idx != d[2].idx && d[0].idx != d[1].idx) CHECK(e == 65537);
@@ -865,42 +711,34 @@ void Lane::step() {
                 CHECK(mod % 4 == 1 && s < mod && gcd(s, mod) == 1);
             }
         }
-        return;
     }
-    case BBSBITS: case RSABITS: {
+
+    // VN_GENERATEBBSRANDOMBITS (len, multi, s, n, out, s2) and VN_GENERATERSARANDOMBITS
+    // (len, s, e, n, out, s2).
+    void bit_generator(bool rsa_bits, Call call) {
         Arg len = int_arg(1, 64);
-        Arg multi = op == BBSBITS ? int_arg(0, 2) : Arg{};
-        Arg s = reg_arg(), e = op == RSABITS ? reg_arg() : Arg{};
+        Arg multi = rsa_bits ? Arg{} : int_arg(0, 2);
+        Arg s = reg_arg(), e = rsa_bits ? reg_arg() : Arg{};
         Arg n = reg_arg(), out = reg_arg(), s2 = reg_arg();
-        auto call = [&] {
-            return op == BBSBITS ? VN_GENERATEBBSRANDOMBITS(ptr(len), ptr(multi), ptr(s), ptr(n), ptr(out), ptr(s2))
-                                 : VN_GENERATERSARANDOMBITS(ptr(len), ptr(s), ptr(e), ptr(n), ptr(out), ptr(s2));
+        auto go = [&] {
+            return rsa_bits ? invoke(call, {&len, &s, &e, &n, &out, &s2})
+                            : invoke(call, {&len, &multi, &s, &n, &out, &s2});
         };
-        if (op == BBSBITS) e = s;
-        if (bad({&len, &multi, &s, &e, &n, &out, &s2})) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg | E(VN_E_BITS));
-            return;
-        }
+        if (!rsa_bits) e = s;
+        if (bad({&len, &multi, &s, &e, &n, &out, &s2})) return refused(go(), kBadArg | E(VN_E_BITS));
         if (!cheap(s) || !cheap(n) || !cheap(e)) return;
-        mpz_class mod = v(n), x = v(s), ex = op == RSABITS ? v(e) : mpz_class(2);
+        mpz_class mod = v(n), x = v(s), ex = rsa_bits ? v(e) : mpz_class(2);
         unsigned allowed = 0;
         if (len.num < 1 || len.num > VN_MAX_GENERATE_BYTES) allowed |= E(VN_E_BITS);
         bool mod_bad = mod < 3 || mpz_even_p(mod.get_mpz_t()) || bits(mod) > VN_MAX_BBS_BITS;
         if (mod_bad) allowed |= E(VN_E_ARGUMENT);
-        if (op == RSABITS && (ex < 2 || bits(ex) > std::max<size_t>(bits(mod), 32))) allowed |= E(VN_E_ARGUMENT);
+        if (rsa_bits && (ex < 2 || bits(ex) > std::max<size_t>(bits(mod), 32))) allowed |= E(VN_E_ARGUMENT);
         if (!mod_bad) {
             x %= mod;
             if (x <= 1) allowed |= E(VN_E_ARGUMENT);
         }
-        if (allowed) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(allowed);
-            return;
-        }
-        unsigned j = (op == RSABITS || multi.num == 1) ? bits_per_step(mod) : 1;
+        if (allowed) return refused(go(), allowed);
+        unsigned j = (rsa_bits || multi.num == 1) ? bits_per_step(mod) : 1;
         size_t steps = (8 * static_cast<size_t>(len.num) + j - 1) / j;
         size_t limbs = (bits(mod) + 63) / 64;
         if (steps * bits(ex) * limbs * limbs > 400000) return;
@@ -910,13 +748,8 @@ void Lane::step() {
         mpz_powm(y.get_mpz_t(), x.get_mpz_t(), ex.get_mpz_t(), mod.get_mpz_t());
         mpz_powm(z.get_mpz_t(), y.get_mpz_t(), ex.get_mpz_t(), mod.get_mpz_t());
         bool degenerate = y == z || x == mod - 1;
-        int32_t ret = call();
-        if (ret != VN_OK && degenerate) {
-            CHECK(ret == VN_FAIL);
-            check_unchanged();
-            check_error(E(VN_E_ARGUMENT));
-            return;
-        }
+        int32_t ret = go();
+        if (ret != VN_OK && degenerate) return refused(ret, E(VN_E_ARGUMENT));
         CHECK(ret == VN_OK);
         std::string want = generator_bytes(x, static_cast<size_t>(len.num), j, [&](mpz_class &t) {
             mpz_powm(t.get_mpz_t(), t.get_mpz_t(), ex.get_mpz_t(), mod.get_mpz_t());
@@ -924,25 +757,22 @@ void Lane::step() {
         check_rest({&out, &s2});
         if (out.idx != s2.idx) expect_bytes(out, want);
         expect_number(s2, x);
-        return;
     }
-    case ENC_RSA: case DEC_RSA: {
+
+    // ---- Ciphers and hash ----
+
+    // VN_ENCRYPT_RSA (m, e, n, c) and VN_DECRYPT_RSA (c, dk, n, m): the same power, the same checks.
+    void rsa(Call call) {
         Arg m = reg_arg(), e = reg_arg(), n = reg_arg(), c = reg_arg();
-        auto call = [&] { return op == ENC_RSA ? VN_ENCRYPT_RSA(ptr(m), ptr(e), ptr(n), ptr(c)) : VN_DECRYPT_RSA(ptr(m), ptr(e), ptr(n), ptr(c)); };
-        if (bad({&m, &e, &n, &c})) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg);
-            return;
-        }
+        auto go = [&] { return invoke(call, {&m, &e, &n, &c}); };
+        if (bad({&m, &e, &n, &c})) return refused(go(), kBadArg);
         if (over(m) || over(e) || over(n)) {
-            int32_t ret = call();
+            int32_t ret = go();
             CHECK(ret == VN_FAIL || ret == VN_STATUS_LENGTH4 || ret == VN_STATUS_RANGE);
-            check_unchanged();
             // A zero modulus may be reported before the size of the other operands.
             bool zero_modulus = cheap(n) && v(n) == 0;
-            check_error(E(VN_E_TOOBIG) | E(VN_E_LENGTH4) | E(VN_E_RANGE) | (zero_modulus ? E(VN_E_DIVZERO) : 0u));
-            return;
+            unsigned allowed = E(VN_E_TOOBIG) | E(VN_E_LENGTH4) | E(VN_E_RANGE);
+            return refused(ret, allowed | (zero_modulus ? E(VN_E_DIVZERO) : 0u), ret);
         }
         if (!cheap(m) || !cheap(e) || !cheap(n)) return;
         mpz_class x = v(m), ex = v(e), mod = v(n);
@@ -953,68 +783,50 @@ void Lane::step() {
         if (len4) allowed |= E(VN_E_LENGTH4);
         if (x >= mod) allowed |= E(VN_E_RANGE);
         if (!allowed && (bits(ex) > 2100 || bits(mod) > 2100)) return;
-        int32_t ret = call();
+        int32_t ret = go();
         if (allowed) {
             CHECK((ret == VN_FAIL && (allowed & E(VN_E_DIVZERO))) ||
                   (ret == VN_STATUS_LENGTH4 && len4) || (ret == VN_STATUS_RANGE && x >= mod));
-            check_unchanged();
-            check_error(allowed);
-            return;
+            return refused(ret, allowed, ret);
         }
         CHECK(ret == VN_OK);
         mpz_class r;
         mpz_powm(r.get_mpz_t(), x.get_mpz_t(), ex.get_mpz_t(), mod.get_mpz_t());
         check_rest({&c});
         expect_number(c, r);
-        return;
     }
-    case ENC_CBC: case DEC_CBC: case ENC_ECB: case DEC_ECB: case ENC_1BLOCK: case DEC_1BLOCK: {
-        Arg p = reg_arg(), key = reg_arg(), iv = op == ENC_CBC ? reg_arg() : Arg{}, c = reg_arg();
-        if (op != ENC_CBC) iv = p;
-        auto call = [&] {
-            switch (op) {
-            case ENC_CBC: return VN_ENCRYPT_AES_CBC(ptr(p), ptr(key), ptr(iv), ptr(c));
-            case DEC_CBC: return VN_DECRYPT_AES_CBC(ptr(p), ptr(key), ptr(c));
-            case ENC_ECB: return VN_ENCRYPT_AES_ECB(ptr(p), ptr(key), ptr(c));
-            case DEC_ECB: return VN_DECRYPT_AES_ECB(ptr(p), ptr(key), ptr(c));
-            case ENC_1BLOCK: return VN_ENCRYPT_AES_1BLOCK(ptr(p), ptr(key), ptr(c));
-            default: return VN_DECRYPT_AES_1BLOCK(ptr(p), ptr(key), ptr(c));
-            }
-        };
-        if (bad({&p, &key, &iv, &c})) {
-            CHECK(call() == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg);
-            return;
-        }
+
+    // The six AES functions: in, key, [iv,] out; the reference is OpenSSL's EVP.
+    void aes_row(Mode mode, bool enc, Call call) {
+        bool with_iv = mode == CBC && enc, one = mode == ONE;
+        Arg p = reg_arg(), key = reg_arg(), iv = with_iv ? reg_arg() : Arg{}, c = reg_arg();
+        if (!with_iv) iv = p;
+        auto go = [&] { return with_iv ? invoke(call, {&p, &key, &iv, &c}) : invoke(call, {&p, &key, &c}); };
+        if (bad({&p, &key, &iv, &c})) return refused(go(), kBadArg);
         if (len(p) > 65536 || !cheap(key) || !cheap(iv)) return;
         const std::string &src = b(p), &k = b(key);
         bool key_bad = k.size() != 16 && k.size() != 24 && k.size() != 32;
-        bool enc = op == ENC_CBC || op == ENC_ECB || op == ENC_1BLOCK;
-        bool one = op == ENC_1BLOCK || op == DEC_1BLOCK;
         // Statuses that may be reported, as a mask of return values 1 .. 3.
         unsigned statuses = 0, errors = 0;
         if (key_bad) { statuses |= 2; errors |= E(VN_E_KEYSIZE); }
-        if (op == ENC_CBC && len(iv) != 0 && len(iv) != 16) { statuses |= 4; errors |= E(VN_E_IVSIZE); }
+        if (with_iv && len(iv) != 0 && len(iv) != 16) { statuses |= 4; errors |= E(VN_E_IVSIZE); }
         if (one && src.size() != 16) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
-        if ((op == DEC_CBC || op == DEC_ECB) && src.size() % 16 != 0) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
+        if (!enc && !one && src.size() % 16 != 0) { statuses |= 4; errors |= E(VN_E_CIPHERTEXT); }
         std::string want;
         bool short_or_bad = false;
         if (!statuses && !enc) {
-            size_t min = op == DEC_CBC ? 32 : (op == DEC_ECB ? 16 : 0);
+            size_t min = mode == CBC ? 32 : (mode == ECB ? 16 : 0);
             if (src.size() < min) short_or_bad = true;
-            else if (op == DEC_CBC)
+            else if (mode == CBC)
                 short_or_bad = !aes(true, false, true, k, src.substr(0, 16), src.substr(16), want);
             else
                 short_or_bad = !aes(false, false, !one, k, "", src, want);
         }
-        int32_t ret = call();
-        if (op == ENC_CBC && !statuses && crypto_failure(ret, false)) return;
+        int32_t ret = go();
+        if (with_iv && !statuses && crypto_failure(ret)) return;
         if (statuses) {
             CHECK(ret >= 1 && ret <= 2 && (statuses & (1u << ret)));
-            check_unchanged();
-            check_error(errors);
-            return;
+            return refused(ret, errors, ret);
         }
         check_rest({&c});
         if (short_or_bad) {
@@ -1028,7 +840,7 @@ void Lane::step() {
         byte_form[c.idx] = true;
         if (!enc) {
             CHECK(out.data == want);
-        } else if (op == ENC_CBC) {
+        } else if (with_iv) {
             CHECK(out.data.size() >= 32 && out.data.size() % 16 == 0);
             std::string ivb = out.data.substr(0, 16), back;
             if (len(iv) == 16) CHECK(ivb == b(iv));
@@ -1038,33 +850,29 @@ void Lane::step() {
             CHECK(aes(false, true, !one, k, "", src, want));
             CHECK(out.data == want);
         }
-        return;
     }
-    case SHA256: {
+
+    void hash() {
         Arg s = reg_arg(), d = reg_arg();
-        if (bad({&s, &d})) {
-            CHECK(VN_HASH_SHA_256(ptr(s), ptr(d)) == VN_FAIL);
-            check_unchanged();
-            check_error(kBadArg);
-            return;
-        }
+        if (bad({&s, &d})) return refused(VN_HASH_SHA_256(ptr(s), ptr(d)), kBadArg);
         if (len(s) > 65536) return;
         CHECK(VN_HASH_SHA_256(&s.num, &d.num) == VN_OK);
         check_rest({&d});
         expect_bytes(d, sha256(b(s)));
-        return;
     }
-    case VECTORS: {
+
+    // One byte chooses the set of known-answer vectors.
+    void vectors() {
         // One million "a" alone takes a tenth of a second: a few times a process is enough.
         static std::atomic<int> runs{0};
         if (runs++ > 8) return;
         CHECK((in.byte() & 1 ? VN_CHECKTESTVECTORS_AES() : VN_CHECKTESTVECTORS_SHA_256()) == 0);
         check_unchanged();
-        return;
     }
-    case HAMMER: {
-        // The same hash and cipher calls over and over: with another thread doing the same,
-        // any state the library shares between calls shows up as a wrong result.
+
+    // The same hash and cipher calls over and over: with another thread doing the same, any
+    // state the library shares between calls shows up as a wrong result.
+    void hammer() {
         Arg s = reg_arg(), key = reg_arg(), d = reg_arg();
         unsigned count = 1 + in.byte() % 32u;
         if (bad({&s, &key, &d}) || d.idx == s.idx || d.idx == key.idx || len(s) > 4096 || !cheap(key)) return;
@@ -1080,22 +888,24 @@ void Lane::step() {
         }
         check_rest({&d});
         byte_form[d.idx] = true;
-        return;
     }
-    case STOPPED: {
-        // This thread asks itself to stop: a prime search, a generator run or a large power
-        // then fails with VN_E_CANCELLED and changes nothing, until the token is taken again.
+
+    // ---- Stopping work, and the fill ----
+
+    // This thread asks itself to stop: a prime search, a generator run or a large power then
+    // fails with VN_E_CANCELLED and changes nothing, until VN_WORKTOKEN takes the token again.
+    void stopped() {
         Arg d = reg_arg(), s = reg_arg();
         int32_t token = VN_WORKTOKEN();
         CHECK(token > 0);
         CHECK(VN_STOPWORK(&token) == VN_OK);
-        int32_t bits = 64 + in.byte() * 2, rounds = 2, len = 1 + in.byte(), multi = 1;
+        int32_t nbits = 64 + in.byte() * 2, rounds = 2, glen = 1 + in.byte(), multi = 1;
         int32_t ret;
         switch (in.byte() % 3) {
-        case 0: ret = VN_GENERATEPRIME(&bits, &rounds, ptr(d)); break;
+        case 0: ret = VN_GENERATEPRIME(&nbits, &rounds, ptr(d)); break;
         case 1: {
             int32_t bbs_n = base + s.idx;  // a state register may be anything: the checks come first
-            ret = VN_GENERATEBBSRANDOMBITS(&len, &multi, ptr(s), &bbs_n, ptr(d), ptr(s));
+            ret = VN_GENERATEBBSRANDOMBITS(&glen, &multi, ptr(s), &bbs_n, ptr(d), ptr(s));
             break;
         }
         default: {
@@ -1114,9 +924,28 @@ void Lane::step() {
         CHECK(ret == VN_FAIL);
         if (!bad({&d, &s})) CHECK(error == VN_E_CANCELLED || error == VN_E_ARGUMENT || error == VN_E_TOOBIG);
         check_unchanged();
-        return;
     }
-    case FILL: {
+
+    // A byte chooses the token (this thread's, or one no thread has) and which pointers are
+    // null. Between calls this thread's work is idle.
+    void progress() {
+        uint8_t how = in.byte();
+        bool mine = how % 8 < 4;
+        int32_t token = mine ? VN_WORKTOKEN() : kNoThread[how % 4], stage = -2, permille = -2;
+        int32_t ret = VN_WORKPROGRESS(how & 8 ? nullptr : &token, how & 16 ? nullptr : &stage,
+                                      how & 32 ? nullptr : &permille);
+        if (!mine || (how & 56)) return refused(ret, E(VN_E_ARGUMENT));
+        CHECK(ret == VN_OK && stage == VN_STAGE_IDLE && permille >= -1 && permille <= 1000);
+        check_unchanged();
+    }
+
+    // VN_STOPWORK of a token no thread has, or null.
+    void stop_nobody() {
+        int32_t token = kNoThread[in.byte() % 4];
+        refused(VN_STOPWORK(in.byte() & 1 ? nullptr : &token), E(VN_E_ARGUMENT));
+    }
+
+    void fill() {
         Arg d = reg_arg();
         uint8_t how = in.byte();
         if (!solo || filled || !may_fill || bad({&d})) return;
@@ -1124,10 +953,194 @@ void Lane::step() {
         fill_big(base + d.idx, (how & 2) && may_fill_full, how & 1);
         byte_form[d.idx] = true;
         check_rest({&d});
+    }
+};
+
+// ---- The rows ---------------------------------------------------------------------------
+
+// One row per opcode: its fixed number, the function it calls, and what it does. A new row
+// takes the next free number; no row is ever renumbered or changes how it reads its bytes,
+// so that a stored input keeps its meaning. VN_PUTREG has four rows (four ways to draw its
+// value), the known-answer checks share one; VN_GETREG, VN_GETGLOBALERROR and VN_FREESTRING
+// are also called by every check.
+struct Row {
+    uint8_t opcode;
+    const char *name;
+    void (*run)(Lane &);
+};
+
+// VN_ISPRIME_DIV: 0 exactly for a number below 2 or with a proper factor in the table.
+void trial_division(Lane &lane, const Truth &t, int32_t ret) {
+    if (t.x < 2) {
+        CHECK(ret == 0);
         return;
     }
-    default: return;
+    if (!lane.solo) {  // the table may change under us: only what holds for every table
+        if (probable_prime(t.x)) CHECK(ret == 1);
+        return;
     }
+    bool factor = false;
+    for (int i = 0; i < g_table && !factor; ++i) {
+        unsigned long q = g_primes[static_cast<size_t>(i)];
+        factor = t.x != q && mpz_divisible_ui_p(t.x.get_mpz_t(), q);
+    }
+    CHECK(ret == !factor);
+}
+// The tests with random bases: 0, 1 and even numbers above 2 fail, a prime passes every base.
+bool bases_slow(Lane &, const Truth &t) { return bits(t.x) > 1024 || (t.rounds > 40 && bits(t.x) > 64); }
+void bases_judge(Lane &, const Truth &t, int32_t ret) {
+    if (t.x < 2 || (t.x > 2 && mpz_even_p(t.x.get_mpz_t()))) CHECK(ret == 0);
+    else if (probable_prime(t.x)) CHECK(ret == 1);
+}
+
+// The parts of a row written in place: its call on the argument pointers, an arithmetic
+// row's reference, a truth row's bound on slow references and its verdict.
+#define CALL(...) [](int32_t **p) { return __VA_ARGS__; }
+#define REF(...) [](Ref &r) { __VA_ARGS__; }
+#define SKIP(...) [](Lane &lane, const Truth &t) -> bool { (void)lane; return __VA_ARGS__; }
+#define JUDGE(...) [](Lane &lane, const Truth &t, int32_t ret) { (void)lane; __VA_ARGS__; }
+
+constexpr int kFill = 50;
+const Row kRows[] = {
+    {0, "VN_PUTREG", [](Lane &L) { L.put_bytes(); }},
+    {1, "VN_PUTREG", [](Lane &L) { L.put_number(); }},
+    {2, "VN_PUTREG", [](Lane &L) { L.put_text(); }},
+    {3, "VN_PUTREG", [](Lane &L) { L.put_special(); }},
+    {4, "VN_GETREG", [](Lane &L) { L.get_bad(); }},
+    {5, "VN_DEC2HUGE", [](Lane &L) { L.convert(0, CALL(VN_DEC2HUGE(p[0], p[1]))); }},
+    {6, "VN_HUGE2DEC", [](Lane &L) { L.convert(10, CALL(VN_HUGE2DEC(p[0], p[1]))); }},
+    {7, "VN_HUGE2HEX", [](Lane &L) { L.convert(16, CALL(VN_HUGE2HEX(p[0], p[1]))); }},
+    {8, "VN_COPYREG", [](Lane &L) { L.transfer(false, CALL(VN_COPYREG(p[0], p[1]))); }},
+    {9, "VN_SWAPREG", [](Lane &L) { L.transfer(true, CALL(VN_SWAPREG(p[0], p[1]))); }},
+    {10, "VN_READPRIMES", [](Lane &L) { L.read_primes(); }},
+    {11, "VN_CLEARGLOBALERROR", [](Lane &L) { L.global_error(); }},
+
+    {12, "VN_ADD", [](Lane &L) { L.arith(2, 1, CALL(VN_ADD(p[0], p[1], p[2])), REF(r.q = r.x + r.y)); }},
+    {13, "VN_SUB", [](Lane &L) { L.arith(2, 1, CALL(VN_SUB(p[0], p[1], p[2])), REF(r.q = abs(r.x - r.y))); }},
+    {14, "VN_MUL", [](Lane &L) { L.arith(2, 1, CALL(VN_MUL(p[0], p[1], p[2])), REF(r.q = r.x * r.y)); }},
+    {15, "VN_MULBY2", [](Lane &L) { L.arith(1, 1, CALL(VN_MULBY2(p[0], p[1])), REF(r.q = 2 * r.x)); }},
+    {16, "VN_DIVBY2", [](Lane &L) { L.arith(1, 2, CALL(VN_DIVBY2(p[0], p[1], p[2])), REF(r.q = r.x / 2; r.r = r.x % 2)); }},
+    {17, "VN_DIV", [](Lane &L) {
+         L.arith(2, 2, CALL(VN_DIV(p[0], p[1], p[2], p[3])), REF(
+             if (r.y == 0) r.fail = E(VN_E_DIVZERO);
+             else mpz_fdiv_qr(r.q.get_mpz_t(), r.r.get_mpz_t(), r.x.get_mpz_t(), r.y.get_mpz_t())));
+     }},
+    {18, "VN_MOD", [](Lane &L) {
+         L.arith(2, 1, CALL(VN_MOD(p[0], p[1], p[2])), REF(if (r.y == 0) r.fail = E(VN_E_DIVZERO); else r.q = r.x % r.y));
+     }},
+    {19, "VN_POW", [](Lane &L) {
+         L.arith(2, 1, CALL(VN_POW(p[0], p[1], p[2])), REF(
+             if (r.x <= 1 || r.y == 0) { r.q = r.y == 0 ? mpz_class(1) : r.x; return; }
+             // a^e has between (bits(a) - 1) * e + 1 and bits(a) * e bits.
+             mpz_class lo = (bits(r.x) - 1) * r.y + 1, hi = bits(r.x) * r.y;
+             if (lo > VN_MAX_BITS) r.fail = E(VN_E_TOOBIG);
+             else if (hi > 65536) r.skip = true;  // allowed but slow to check
+             else mpz_pow_ui(r.q.get_mpz_t(), r.x.get_mpz_t(), r.y.get_ui())));
+     }},
+    {20, "VN_POWMOD", [](Lane &L) {
+         L.arith(3, 1, CALL(VN_POWMOD(p[0], p[1], p[2], p[3])), REF(
+             if (r.m == 0) r.fail = E(VN_E_DIVZERO);
+             else if (bits(r.y) > 1100 || bits(r.m) > 1100) r.skip = true;
+             else mpz_powm(r.q.get_mpz_t(), r.x.get_mpz_t(), r.y.get_mpz_t(), r.m.get_mpz_t())));
+     }},
+    {21, "VN_GCD", [](Lane &L) { L.arith(2, 1, CALL(VN_GCD(p[0], p[1], p[2])), REF(r.q = gcd(r.x, r.y))); }},
+    {22, "VN_MODINV", [](Lane &L) {
+         L.arith(2, 1, CALL(VN_MODINV(p[0], p[1], p[2])), REF(
+             if (r.y == 0) r.fail = E(VN_E_DIVZERO);
+             else if (r.y == 1) r.q = 0;
+             else if (mpz_invert(r.q.get_mpz_t(), r.x.get_mpz_t(), r.y.get_mpz_t()) == 0) {
+                 r.fail = E(VN_E_NOINVERSE);
+                 r.ret = VN_STATUS_NOINVERSE;
+             }));
+     }},
+
+    {23, "VN_ISZERO", [](Lane &L) { L.truth(UNARY, CALL(VN_ISZERO(p[0])), JUDGE(CHECK(ret == (t.x == 0)))); }},
+    {24, "VN_ISODD", [](Lane &L) { L.truth(UNARY, CALL(VN_ISODD(p[0])), JUDGE(CHECK(ret == mpz_odd_p(t.x.get_mpz_t())))); }},
+    {25, "VN_ISEQUAL", [](Lane &L) {
+         L.truth(EQUALITY, CALL(VN_ISEQUAL(p[0], p[1])), JUDGE(CHECK(ret == lane.equal_regs(t.a, t.c))));
+     }},
+    {26, "VN_ISNOTEQUAL", [](Lane &L) {
+         L.truth(EQUALITY, CALL(VN_ISNOTEQUAL(p[0], p[1])), JUDGE(CHECK(ret == !lane.equal_regs(t.a, t.c))));
+     }},
+    {27, "VN_ISLESS", [](Lane &L) { L.truth(BINARY, CALL(VN_ISLESS(p[0], p[1])), JUDGE(CHECK(ret == (t.x < t.y)))); }},
+    {28, "VN_ISRELPRIME",
+     [](Lane &L) { L.truth(BINARY, CALL(VN_ISRELPRIME(p[0], p[1])), JUDGE(CHECK(ret == (gcd(t.x, t.y) == 1)))); }},
+    {29, "VN_ISPRIME_DIV", [](Lane &L) { L.truth(UNARY, CALL(VN_ISPRIME_DIV(p[0])), trial_division, SKIP(bits(t.x) > 2048)); }},
+    {30, "VN_ISPRIME_SLOW", [](Lane &L) {
+         L.truth(UNARY, CALL(VN_ISPRIME_SLOW(p[0])), JUDGE(CHECK(ret == probable_prime(t.x))),
+                 SKIP(bits(t.x) > 128 || (bits(t.x) > 64 && lane.slow_left-- <= 0)));
+     }},
+    {31, "VN_ISPRIME_F", [](Lane &L) { L.truth(COUNTED, CALL(VN_ISPRIME_F(p[0], p[1])), bases_judge, bases_slow); }},
+    {32, "VN_ISPRIME_RB", [](Lane &L) { L.truth(COUNTED, CALL(VN_ISPRIME_RB(p[0], p[1])), bases_judge, bases_slow); }},
+
+    {33, "VN_GENERATERANDOM", [](Lane &L) { L.generate(false, CALL(VN_GENERATERANDOM(p[0], p[1]))); }},
+    {34, "VN_GENERATEPRIME", [](Lane &L) { L.generate(true, CALL(VN_GENERATEPRIME(p[0], p[1], p[2]))); }},
+    {35, "VN_GENERATERSAKEYS", [](Lane &L) { L.keys(true, CALL(VN_GENERATERSAKEYS(p[0], p[1], p[2], p[3], p[4]))); }},
+    {36, "VN_INITBBS", [](Lane &L) { L.keys(false, CALL(VN_INITBBS(p[0], p[1], p[2], p[3]))); }},
+    {37, "VN_GENERATEBBSRANDOMBITS",
+     [](Lane &L) { L.bit_generator(false, CALL(VN_GENERATEBBSRANDOMBITS(p[0], p[1], p[2], p[3], p[4], p[5]))); }},
+    {38, "VN_GENERATERSARANDOMBITS",
+     [](Lane &L) { L.bit_generator(true, CALL(VN_GENERATERSARANDOMBITS(p[0], p[1], p[2], p[3], p[4], p[5]))); }},
+
+    {39, "VN_ENCRYPT_RSA", [](Lane &L) { L.rsa(CALL(VN_ENCRYPT_RSA(p[0], p[1], p[2], p[3]))); }},
+    {40, "VN_DECRYPT_RSA", [](Lane &L) { L.rsa(CALL(VN_DECRYPT_RSA(p[0], p[1], p[2], p[3]))); }},
+    {41, "VN_ENCRYPT_AES_CBC", [](Lane &L) { L.aes_row(CBC, true, CALL(VN_ENCRYPT_AES_CBC(p[0], p[1], p[2], p[3]))); }},
+    {42, "VN_DECRYPT_AES_CBC", [](Lane &L) { L.aes_row(CBC, false, CALL(VN_DECRYPT_AES_CBC(p[0], p[1], p[2]))); }},
+    {43, "VN_ENCRYPT_AES_ECB", [](Lane &L) { L.aes_row(ECB, true, CALL(VN_ENCRYPT_AES_ECB(p[0], p[1], p[2]))); }},
+    {44, "VN_DECRYPT_AES_ECB", [](Lane &L) { L.aes_row(ECB, false, CALL(VN_DECRYPT_AES_ECB(p[0], p[1], p[2]))); }},
+    {45, "VN_ENCRYPT_AES_1BLOCK", [](Lane &L) { L.aes_row(ONE, true, CALL(VN_ENCRYPT_AES_1BLOCK(p[0], p[1], p[2]))); }},
+    {46, "VN_DECRYPT_AES_1BLOCK", [](Lane &L) { L.aes_row(ONE, false, CALL(VN_DECRYPT_AES_1BLOCK(p[0], p[1], p[2]))); }},
+    {47, "VN_HASH_SHA_256", [](Lane &L) { L.hash(); }},
+    {48, "VN_CHECKTESTVECTORS_AES, _SHA_256", [](Lane &L) { L.vectors(); }},
+    {49, "VN_HASH_SHA_256, VN_ENCRYPT_AES_ECB repeated", [](Lane &L) { L.hammer(); }},
+    {kFill, "VN_PUTREG beyond VN_MAX_BITS", [](Lane &L) { L.fill(); }},
+    // Opcodes from here on are read only by number (flag bit 7).
+    {51, "VN_STOPWORK, VN_WORKTOKEN", [](Lane &L) { L.stopped(); }},
+    {52, "VN_WORKPROGRESS", [](Lane &L) { L.progress(); }},
+    {53, "VN_STOPWORK", [](Lane &L) { L.stop_nobody(); }},
+};
+constexpr int kLegacyOps = 51;  // the stored seeds' reading: a byte modulo 51, rows 0 .. 50
+constexpr int kOps = sizeof kRows / sizeof *kRows;
+
+// The table lists the rows in opcode order, every number below kOps once.
+void check_rows() {
+    for (int i = 0; i < kOps; ++i) CHECK(kRows[i].opcode == i);
+}
+
+void Lane::run() {
+    for (int i = 0; i < kLaneRegs; ++i) {
+        VN_STRING e{nullptr, 0};
+        int32_t r = base + i;
+        CHECK(VN_PUTREG(&e, &r) == VN_OK);
+        byte_form[i] = true;
+    }
+    // VORN_FUZZ_TRACE=1 prints each opcode and its time, to find what makes an input slow.
+    static const bool trace = std::getenv("VORN_FUZZ_TRACE") != nullptr;
+    while (!in.empty() && ops_left-- > 0) {
+        auto t0 = std::chrono::steady_clock::now();
+        step();
+        if (trace)
+            std::fprintf(stderr, "lane %d opcode %d (%s): %.3f ms\n", base, current_op,
+                         current_op >= 0 ? kRows[current_op].name : "none",
+                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+
+// Inputs whose flag byte has bit 7 set read an opcode byte as the row's number (a number no
+// row has yet ends the input). Inputs without it are read as the stored seeds were written:
+// the byte modulo kLegacyOps, over the first rows only, which stay what they were.
+void Lane::step() {
+    int op = numbered ? in.byte() : in.byte() % kLegacyOps;
+    if (op >= kOps) {
+        ops_left = 0;
+        return;
+    }
+    current_op = op;
+    // After the fill every snapshot copies it: only a few more calls.
+    if (filled && op != kFill && ops_left > 2) ops_left = 2;
+    if (solo) VN_CLEARGLOBALERROR();
+    snapshot();
+    kRows[op].run(*this);
 }
 
 #ifdef VORN_TESTING
@@ -1148,6 +1161,7 @@ void put_sentinel() {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     make_primes();
+    check_rows();
     put_sentinel();
     return 0;
 }
@@ -1182,8 +1196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         // The VN_MAX_BYTES fill costs seconds a call under the fuzzer's sanitizers: only the
         // seed replay against the shared library makes it.
         a.may_fill_full = a.may_fill && (flags & 0x40);
-#endif
-#ifdef VORN_TESTING
+        (void)draws;
+#else
         // The library's test seams (its static copy only): flag 2 takes the portable two-limb
         // generator code, flag 4 makes the CSPRNG fail after as many draws as the next byte says.
         vn::testing::portable_two_limbs = (flags & 2) != 0;
@@ -1192,8 +1206,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             g_draws_left = draws;
             vn::testing::random_source = failing_source;
         }
-#else
-        (void)draws;
 #endif
         a.run();
 #ifdef VORN_TESTING
