@@ -48,7 +48,9 @@ struct Call {
     const Param *params;
     alignas(NumberOut) unsigned char number_space[kMaxParams][sizeof(NumberOut)];
 
-    explicit Call(const Param *p) : params(p) {}
+    // The quick context is made in place: a copy of it, stored piecewise and read back whole,
+    // would stall the small calls.
+    explicit Call(const Param *p) : ctx(quick_context()), params(p) {}
     Call(const Call &) = delete;
     Call &operator=(const Call &) = delete;
     ~Call() {
@@ -211,10 +213,7 @@ VN_INLINE void write_results(const Row &row, Call &c) {
 }
 
 VN_INLINE Status run_in_context(const Row &row, Call &c) {
-    if (row.stage == kQuick) {
-        c.ctx = quick_context();
-        return row.run(c);
-    }
+    if (row.stage == kQuick) return row.run(c);
     Work work(row.stage);
     c.ctx = work;
     return row.run(c);
