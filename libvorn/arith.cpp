@@ -73,6 +73,9 @@ void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_sr
     // running result as well as raising the base), so only powers of more than 2^31 such
     // products (measured: a 20,000-bit power, 1.3 s) are split, in pieces of half that; the
     // rest run whole at GMP's speed, and a stop waits for them.
+    //
+    // Longer powers run whole in the helper process, which a stop kills; in pieces here
+    // only where no helper starts.
     auto limbs = static_cast<double>(mpz_size(m));
     double per_bit = limbs * limbs;
     size_t ebits = bit_size(e);
@@ -83,6 +86,10 @@ void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_sr
     if (static_cast<double>(ebits) * per_bit <= 2147483648.0) {
         run(r, b, e);
         ctx.check();   // r is the caller's temporary: a stop during the power still counts
+        return;
+    }
+    if (offload_powm(ctx, r, b, e, m, secure && mpz_sgn(e) > 0)) {
+        ctx.check();
         return;
     }
     auto piece = static_cast<size_t>(1073741824.0 / per_bit);

@@ -32,18 +32,22 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
     return true;
 }
 
-// Numbers of up to kPieceDigits decimal digits are converted by one GMP call (a fifth of a
-// second at most); larger ones by the divide and conquer GMP does inside, taken out so that a
-// stop can come in between the pieces: split by powers of ten 10^(2^i) down to pieces of
-// kLeafDigits, which GMP converts. The powers are computed once, each the square of the one
-// before, as GMP's own table is, so the whole costs about what one GMP call does.
+// Numbers of up to kPieceDigits decimal digits are converted by one GMP call (a tenth of a
+// second or so); larger ones by the divide and conquer GMP does inside, taken out so that a
+// stop can come in between the pieces: split at 10^k for k = 2^i down to pieces of at most
+// kLeafDigits, which GMP converts. As GMP does, the split divides by 5^k and shifts by k bits
+// (10^k = 5^k * 2^k), a divisor a third smaller; the powers are computed once, each the
+// square of the one before. Above kHelperDigits the top division alone takes a quarter of a
+// second or more (several seconds at VN_MAX_BITS), so such numbers are converted whole in the
+// helper process, which a stop kills; in pieces here only where no helper starts.
 constexpr size_t kPieceDigits = size_t{1} << 20;
-constexpr size_t kLeafDigits = size_t{1} << 15;
+constexpr size_t kLeafDigits = size_t{1} << 18;
+constexpr size_t kHelperDigits = 6000000;
 
-// 10^k for the few k a conversion splits at, each computed once.
-struct PowersOfTen {
+// 5^k for the few k a conversion splits at, each computed once.
+struct PowersOfFive {
     std::vector<std::pair<size_t, Num *>> known;
-    ~PowersOfTen() {
+    ~PowersOfFive() {
         for (auto &p : known) delete p.second;
     }
     mpz_srcptr of(size_t k) {
@@ -54,7 +58,7 @@ struct PowersOfTen {
             mpz_srcptr half = of(k / 2);
             mpz_mul(*x, half, half);
         } else {
-            mpz_ui_pow_ui(*x, 10, k);
+            mpz_ui_pow_ui(*x, 5, k);
         }
         known.emplace_back(k, x);
         return *x;
@@ -62,7 +66,7 @@ struct PowersOfTen {
 };
 
 // The split point for a number of `digits` digits: the largest power of two below half of
-// it, so that pieces of equal size share their powers of ten.
+// it, so that pieces of equal size share their powers.
 size_t split_digits(size_t digits) {
     size_t k = 1;
     while (2 * k < digits / 2 + 1) k *= 2;
@@ -71,12 +75,9 @@ size_t split_digits(size_t digits) {
 
 struct DecimalProgress {
     const Context &ctx;
-    size_t total, done = 0, since_check = 0;
+    size_t total, done = 0;
     void add(size_t digits) {
         done += digits;
-        since_check += digits;
-        if (since_check < kLeafDigits * 8) return;  // every few milliseconds
-        since_check = 0;
         ctx.check();
         ctx.progress(done, total);
     }
@@ -84,7 +85,7 @@ struct DecimalProgress {
 
 // Appends the decimal digits of x to out: exactly `width` digits (leading zeros) when width is
 // not 0, else without leading zeros ("0" for zero).
-void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &powers, DecimalProgress &progress) {
+void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfFive &powers, DecimalProgress &progress) {
     size_t digits = width ? width : mpz_sizeinbase(x, 10);
     if (digits <= kLeafDigits) {
         size_t start = out.size();
@@ -105,18 +106,26 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &p
         progress.add(pad + len);
         return;
     }
+    // x = q * 10^k + r, where q = (x >> k) / 5^k and r = ((x >> k) mod 5^k) << k | (x mod 2^k).
     size_t k = split_digits(digits);
     Num q, r;
-    mpz_srcptr power = powers.of(k);
-    progress.ctx.check();
-    mpz_tdiv_qr(q, r, x, power);
+    {
+        mpz_srcptr power = powers.of(k);
+        progress.ctx.check();
+        Num low;
+        mpz_tdiv_r_2exp(low, x, k);
+        mpz_tdiv_q_2exp(q, x, k);
+        mpz_tdiv_qr(q, r, q, power);
+        mpz_mul_2exp(r, r, k);
+        mpz_add(r, r, low);
+    }
     progress.ctx.check();
     append_decimal(q, width ? width - k : 0, out, powers, progress);
     append_decimal(r, k, out, powers, progress);
 }
 
 // x = the number whose decimal digits are text[0, len) (digits only, no white space).
-void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers, DecimalProgress &progress) {
+void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfFive &powers, DecimalProgress &progress) {
     // GMP reads text of this size with a table of powers of its own: larger pieces than for
     // writing, so that fewer tables are built.
     if (len <= 4 * kLeafDigits) {
@@ -126,43 +135,68 @@ void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers,
         progress.add(len);
         return;
     }
+    // x = high * 10^k + low = (high * 5^k) << k + low.
     size_t k = split_digits(len);
     Num low;
     parse_decimal(x, text, len - k, powers, progress);
     parse_decimal(low, text + len - k, k, powers, progress);
     mpz_mul(x, x, powers.of(k));
     progress.ctx.check();
+    mpz_mul_2exp(x, x, k);
     mpz_add(x, x, low);
 }
 
-// The text of x in `base` (10, or -16 for upper-case hexadecimal) as a byte-form result.
-// src's number is within VN_MAX_BITS (value() refuses more), so its text is at most
-// 2^28 * log10(2) + 1 or 2^26 digits: below VN_MAX_BYTES, which set_bytes checks all the same.
-// Repeated self-conversions therefore stop at once the text, read as a number, exceeds
-// VN_MAX_BITS.
+// The text of x in upper-case hexadecimal as a byte-form result. Hexadecimal text takes
+// linear time: one call at every size. src's number is within VN_MAX_BITS (value() refuses
+// more), so its text is at most 2^26 digits: below VN_MAX_BYTES, which set_bytes checks all
+// the same.
 int32_t to_text(int32_t *src, int32_t *dst, int base) {
     Register *s, *d;
     if (!regs(&s, src, &d, dst)) return VN_FAIL;
     mpz_srcptr x = value(*s);
-    std::string text;
-    if (base == 10 && mpz_sizeinbase(x, 10) > kPieceDigits) {
-        Work work(VN_STAGE_CONVERT);
-        PowersOfTen powers;
-        DecimalProgress progress{work, mpz_sizeinbase(x, 10)};
-        text.reserve(mpz_sizeinbase(x, 10) + 1);
-        append_decimal(x, 0, text, powers, progress);
-    } else {
-        // Hexadecimal text takes linear time: one call at every size. mpz_sizeinbase may
-        // overstate the length by one; the text is cut to size after.
-        text.assign(mpz_sizeinbase(x, base < 0 ? -base : base) + 1, '\0');
-        mpz_get_str(text.data(), base, x);
-        text.resize(std::strlen(text.c_str()));
-    }
+    // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
+    std::string text(mpz_sizeinbase(x, base < 0 ? -base : base) + 1, '\0');
+    mpz_get_str(text.data(), base, x);
+    text.resize(std::strlen(text.c_str()));
     set_bytes(*d, std::move(text));
     return VN_OK;
 }
 
 }  // namespace
+
+// The text of a number within VN_MAX_BITS has at most 2^28 * log10(2) + 1 digits, below
+// VN_MAX_BYTES; repeated self-conversions therefore stop at once the text, read as a number,
+// exceeds VN_MAX_BITS.
+void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out) {
+    size_t digits = mpz_sizeinbase(x, 10);
+    if (digits <= kPieceDigits) {
+        // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
+        out.assign(digits + 1, '\0');
+        mpz_get_str(out.data(), 10, x);
+        out.resize(std::strlen(out.c_str()));
+        return;
+    }
+    if (digits > kHelperDigits && offload_decimal_text(ctx, x, out)) return;
+    PowersOfFive powers;
+    DecimalProgress progress{ctx, digits};
+    out.clear();
+    out.reserve(digits + 3);  // a leaf's room may overstate by two
+    append_decimal(x, 0, out, powers, progress);
+}
+
+void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len) {
+    if (len <= kPieceDigits) {
+        std::string piece(digits, len);
+        mpz_set_str(x, piece.c_str(), 10);
+        wipe(piece);
+        return;
+    }
+    if (len > kHelperDigits && offload_decimal_value(ctx, x, digits, len)) return;
+    PowersOfFive powers;
+    DecimalProgress progress{ctx, len};
+    parse_decimal(x, digits, len, powers, progress);
+}
+
 }  // namespace vn
 
 using namespace vn;
@@ -185,16 +219,8 @@ VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) {
         if (static_cast<double>(digits - 1) * 3.321928094887362 >= static_cast<double>(VN_MAX_BITS))
             return fail(VN_E_TOOBIG);
         Num x;
-        if (digits > kPieceDigits) {
-            Work work(VN_STAGE_CONVERT);
-            PowersOfTen powers;
-            DecimalProgress progress{work, digits};
-            parse_decimal(x, text.data() + first, digits, powers, progress);
-        } else {
-            // mpz_set_str skips white space itself, and the scan allowed white space only
-            // around the digits, so the register's text goes to it as it is.
-            mpz_set_str(x, text.c_str(), 10);
-        }
+        Work work(VN_STAGE_CONVERT);
+        decimal_value(work, x, text.data() + first, digits);
         if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) return fail(VN_E_TOOBIG);
         adopt_number(*d, x);
         return VN_OK;
@@ -202,7 +228,16 @@ VN_API int32_t VN_DEC2HUGE(int32_t *src, int32_t *dst) {
 }
 
 VN_API int32_t VN_HUGE2DEC(int32_t *src, int32_t *dst) {
-    return guarded(VN_FAIL, [&] { return to_text(src, dst, 10); });
+    return guarded(VN_FAIL, [&]() -> int32_t {
+        Register *s, *d;
+        if (!regs(&s, src, &d, dst)) return VN_FAIL;
+        mpz_srcptr x = value(*s);
+        Work work(VN_STAGE_CONVERT);
+        std::string text;
+        decimal_text(work, x, text);
+        set_bytes(*d, std::move(text));
+        return VN_OK;
+    });
 }
 
 VN_API int32_t VN_HUGE2HEX(int32_t *src, int32_t *dst) {

@@ -29,6 +29,7 @@
 namespace vn {
 #ifdef VORN_TESTING
 std::atomic<bool> testing::flint_fallback{false};
+std::atomic<bool> testing::no_helper_jobs{false};
 #endif
 namespace {
 
@@ -121,16 +122,18 @@ pid_t start_helper(const std::string &path, int child_end) {
     return pid;
 }
 
-bool send_all(int fd, const std::string &text) {
+bool send_all(int fd, const char *data, size_t len) {
     size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    while (sent < len) {
+        ssize_t n = send(fd, data + sent, len - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
     return true;
 }
+
+bool send_all(int fd, const std::string &text) { return send_all(fd, text.data(), text.size()); }
 
 // Waits for the helper's one-letter answer, checking for a stop every few milliseconds.
 // 0 when the helper closed its end without answering.
@@ -190,6 +193,39 @@ Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
     return letter == 'P' ? Run::prime : letter == 'C' ? Run::composite : Run::undecided;
 }
 
+// Reads the helper's whole answer (up to its end of file) into answer[0, max), checking for a
+// stop every few milliseconds. false when stopped or when the answer would not fit.
+bool read_answer(int fd, std::string &answer, size_t max, const std::atomic<bool> *stop, bool &stopped) {
+    answer.assign(max, '\0');
+    size_t got_total = 0;
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            stopped = true;
+            return false;
+        }
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, 10);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        if (got_total == max) {
+            // Room for nothing more: only the end of file may follow.
+            char extra;
+            ssize_t n = read(fd, &extra, 1);
+            if (n < 0 && errno == EINTR) continue;
+            answer.resize(got_total);
+            return n == 0;
+        }
+        ssize_t n = read(fd, answer.data() + got_total, max - got_total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) {
+            answer.resize(got_total);
+            return true;
+        }
+        got_total += static_cast<size_t>(n);
+    }
+}
+
 // FLINT in the calling thread: its n - 1 / n + 1 proofs and APR-CL. FLINT keeps caches per
 // thread that the end of a thread does not release, so they are released here.
 ProofResult prove_in_this_thread(mpz_srcptr n) {
@@ -203,6 +239,37 @@ ProofResult prove_in_this_thread(mpz_srcptr n) {
 }
 
 }  // namespace
+
+JobResult run_job(const std::string &head, const char *body, size_t body_len, std::string &answer, size_t max_answer,
+                  const std::atomic<bool> *stop) {
+#ifdef VORN_TESTING
+    if (testing::no_helper_jobs) return JobResult::not_run;
+#endif
+    std::string path = find_helper();
+    if (path.empty()) return JobResult::not_run;
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return JobResult::not_run;
+    pid_t pid = start_helper(path, ends[1]);
+    close(ends[1]);
+    if (pid < 0) {
+        close(ends[0]);
+        return JobResult::not_run;
+    }
+    // The helper reads the whole request before it answers, so sending all first cannot
+    // block for good; the end of the request is the end of its input.
+    bool sent = send_all(ends[0], head) && send_all(ends[0], body, body_len);
+    shutdown(ends[0], SHUT_WR);
+    bool stopped = false;
+    bool complete = sent && read_answer(ends[0], answer, max_answer, stop, stopped);
+    close(ends[0]);
+    if (stopped || !complete) {
+        end_helper(pid);
+        return stopped ? JobResult::stopped : JobResult::not_run;
+    }
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return JobResult::done;
+}
 
 ProofResult prove_prime(mpz_srcptr n, const ProofControl &control) {
     if (control.stage) control.stage->store(kStageProof);

@@ -29,6 +29,10 @@ extern std::atomic<bool> portable_two_limbs;
 // no verdict.
 extern std::atomic<bool> flint_fallback;
 
+// No helper process starts for a whole modular power or decimal conversion: they are
+// computed in the calling thread, in pieces, as where the helper program is missing.
+extern std::atomic<bool> no_helper_jobs;
+
 // The known-answer checks read this text instead of the built-in vectors when set (the format
 // of vectors/aes.txt and vectors/sha256.txt).
 extern std::atomic<const char *> aes_vectors_text;
