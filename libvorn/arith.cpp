@@ -69,13 +69,11 @@ void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, d
 
 void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure) {
     // A modular squaring costs about limbs^2 word products below GMP's FFT sizes (less
-    // beyond). A power in pieces costs about twice GMP's one call (each piece squares the
-    // running result as well as raising the base), so only powers of more than 2^31 such
-    // products (measured: a 20,000-bit power, 1.3 s) are split, in pieces of half that; the
-    // rest run whole at GMP's speed, and a stop waits for them.
-    //
-    // Longer powers run whole in the helper process, which a stop kills; in pieces here
-    // only where no helper starts.
+    // beyond). Powers of up to 2^31 such products (measured: a 20,000-bit power, 1.3 s) run
+    // whole here at GMP's speed, and a stop waits for them. Longer ones run whole in the
+    // helper process, which a stop kills; only where no helper starts are they split here,
+    // in pieces of half that, which costs about twice GMP's one call (each piece squares the
+    // running result as well as raising the base).
     auto limbs = static_cast<double>(mpz_size(m));
     double per_bit = limbs * limbs;
     size_t ebits = bit_size(e);

@@ -3,7 +3,8 @@
 // process-wide state, starts threads and prints warnings; in a process of its own none of
 // that meets the host's process: the host may fork, exit, unload the library or run PARI
 // itself at any time, and proofs from several threads run side by side. Where the helper
-// cannot be started, FLINT proves the number in the calling thread instead.
+// cannot be started, FLINT proves the number in the calling thread instead. The same program
+// runs the long computations of offload.cpp (run_job), one process per computation.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <flint/fmpz.h>
