@@ -173,8 +173,8 @@ typedef struct VN_STRING {
  * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too) with
  * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. A stop takes
  * effect within 0.5 s for operands up to 10^7 decimal digits (a modular power: within about
- * 1.4 s, see below) and within 2 s at VN_MAX_BITS.
- * The long calls check for a stop between steps of a fraction of a second: powers between
+ * 1.4 s, see below) and within 2 s at VN_MAX_BITS. The long calls check for a stop between
+ * steps of a fraction of a second: powers between
  * squarings, decimal conversions of up to 6,000,000 digits between the pieces of their
  * divide and conquer, prime searches and key generation between candidates, the bit
  * generators between chunks of output. The work whose single GMP step would take longer runs
@@ -184,8 +184,8 @@ typedef struct VN_STRING {
  * it takes effect when it ends. Where no helper process can be started, the same work runs
  * in the calling thread, in pieces with checks between them (the exact proof cannot be
  * stopped there, and a conversion at VN_MAX_BITS waits for its top-level division, several
- * seconds). Calls that return quickly (small
- * arithmetic, register transfers, comparisons) do not check. */
+ * seconds). Calls that return quickly (small arithmetic, register transfers, comparisons)
+ * do not check. */
 
 /* Stages reported by VN_WORKPROGRESS */
 #define VN_STAGE_IDLE 0       /* no call in progress */
