@@ -57,10 +57,11 @@ void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, d
 
 void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure) {
     // A modular squaring costs about limbs^2 word products below GMP's FFT sizes (less
-    // beyond). A power in pieces costs about twice GMP's one call (each piece squares the
-    // running result as well as raising the base), so only powers of more than 2^31 such
-    // products (measured: a 20,000-bit power, 1.3 s) are split, in pieces of half that; the
-    // rest run whole at GMP's speed, and a stop waits for them.
+    // beyond). Powers of up to 2^31 such products (measured: a 20,000-bit power, 1.3 s) run
+    // whole here at GMP's speed, and a stop waits for them. Longer ones run whole in the
+    // helper process, which a stop kills; only where no helper starts are they split here,
+    // in pieces of half that, which costs about twice GMP's one call (each piece squares the
+    // running result as well as raising the base).
     auto limbs = static_cast<double>(mpz_size(m));
     double per_bit = limbs * limbs;
     size_t ebits = bit_size(e);
@@ -71,6 +72,10 @@ void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_sr
     if (static_cast<double>(ebits) * per_bit <= 2147483648.0) {
         run(r, b, e);
         ctx.check();   // r is the caller's temporary: a stop during the power still counts
+        return;
+    }
+    if (offload_powm(ctx, r, b, e, m, secure && mpz_sgn(e) > 0)) {
+        ctx.check();
         return;
     }
     auto piece = static_cast<size_t>(1073741824.0 / per_bit);

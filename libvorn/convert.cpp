@@ -33,51 +33,57 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
     return true;
 }
 
-// Numbers of up to kPieceDigits decimal digits are converted by one GMP call (a fifth of a
-// second at most); larger ones by the divide and conquer GMP does inside, taken out so that a
-// stop can come in between the pieces: split by powers of ten 10^(2^i) down to pieces of
-// kLeafDigits, which GMP converts. The powers are computed once, each the square of the one
-// before, as GMP's own table is, so the whole costs about what one GMP call does.
+// Numbers of up to kPieceDigits decimal digits are converted by one GMP call (a tenth of a
+// second or so); larger ones by the divide and conquer GMP does inside, taken out so that a
+// stop can come in between the pieces: the number of digits is halved until it is at most
+// kLeafDigits (the leaf size L), and the number is split at 10^k for k = L * 2^i, so that
+// the tree is balanced and pieces of equal size share their powers, each the square of the
+// one below. As GMP does, the split divides by 5^k and shifts by k bits (10^k = 5^k * 2^k),
+// a divisor a third smaller. Above kHelperDigits the top division alone takes a quarter of a
+// second or more (several seconds at VN_MAX_BITS), so such numbers are converted whole in the
+// helper process, which a stop kills; in pieces here only where no helper starts.
 constexpr size_t kPieceDigits = size_t{1} << 20;
-constexpr size_t kLeafDigits = size_t{1} << 15;
+constexpr size_t kLeafDigits = size_t{1} << 18;
+constexpr size_t kHelperDigits = 6000000;
 
-// 10^k for the few k a conversion splits at, each computed once.
-struct PowersOfTen {
-    std::vector<std::pair<size_t, Num *>> known;
-    ~PowersOfTen() {
+// 5^k for the few k a conversion of pieces of `leaf` digits splits at, each computed once.
+struct PowersOfFive {
+    explicit PowersOfFive(size_t digits, size_t most) : leaf(digits) {
+        while (leaf > most) leaf = (leaf + 1) / 2;
+    }
+    ~PowersOfFive() {
         for (auto &p : known) delete p.second;
     }
+    size_t leaf;
+    std::vector<std::pair<size_t, Num *>> known;
+
     mpz_srcptr of(size_t k) {
         for (auto &p : known)
             if (p.first == k) return *p.second;
         auto *x = new Num;
-        if (k % 2 == 0 && k > kLeafDigits) {
+        if (k > leaf) {
             mpz_srcptr half = of(k / 2);
             mpz_mul(*x, half, half);
         } else {
-            mpz_ui_pow_ui(*x, 10, k);
+            mpz_ui_pow_ui(*x, 5, k);
         }
         known.emplace_back(k, x);
         return *x;
     }
+    // Where a piece of `digits` digits (more than leaf) splits: k = leaf * 2^i with
+    // k < digits <= 2k, so that the high part has at most as many digits as the low one.
+    size_t split(size_t digits) const {
+        size_t k = leaf;
+        while (2 * k < digits) k *= 2;
+        return k;
+    }
 };
-
-// The split point for a number of `digits` digits: the largest power of two below half of
-// it, so that pieces of equal size share their powers of ten.
-size_t split_digits(size_t digits) {
-    size_t k = 1;
-    while (2 * k < digits / 2 + 1) k *= 2;
-    return k;
-}
 
 struct DecimalProgress {
     const Context &ctx;
-    size_t total, done = 0, since_check = 0;
+    size_t total, done = 0;
     void add(size_t digits) {
         done += digits;
-        since_check += digits;
-        if (since_check < kLeafDigits * 8) return;  // every few milliseconds
-        since_check = 0;
         ctx.check();
         ctx.progress(done, total);
     }
@@ -85,9 +91,9 @@ struct DecimalProgress {
 
 // Appends the decimal digits of x to out: exactly `width` digits (leading zeros) when width is
 // not 0, else without leading zeros ("0" for zero).
-void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &powers, DecimalProgress &progress) {
+void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfFive &powers, DecimalProgress &progress) {
     size_t digits = width ? width : mpz_sizeinbase(x, 10);
-    if (digits <= kLeafDigits) {
+    if (digits <= powers.leaf) {
         size_t start = out.size();
         size_t room = mpz_sizeinbase(x, 10) + 1;  // may overstate by one
         out.resize(start + (width > room ? width : room) + 1);
@@ -106,62 +112,79 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &p
         progress.add(pad + len);
         return;
     }
-    size_t k = split_digits(digits);
+    // x = q * 10^k + r, where q = (x >> k) / 5^k and r = ((x >> k) mod 5^k) << k | (x mod 2^k).
+    size_t k = powers.split(digits);
     Num q, r;
-    mpz_srcptr power = powers.of(k);
-    progress.ctx.check();
-    mpz_tdiv_qr(q, r, x, power);
+    {
+        mpz_srcptr power = powers.of(k);
+        progress.ctx.check();
+        Num low;
+        mpz_tdiv_r_2exp(low, x, k);
+        mpz_tdiv_q_2exp(q, x, k);
+        mpz_tdiv_qr(q, r, q, power);
+        mpz_mul_2exp(r, r, k);
+        mpz_add(r, r, low);
+    }
     progress.ctx.check();
     append_decimal(q, width ? width - k : 0, out, powers, progress);
     append_decimal(r, k, out, powers, progress);
 }
 
 // x = the number whose decimal digits are text[0, len) (digits only, no white space).
-void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers, DecimalProgress &progress) {
-    // GMP reads text of this size with a table of powers of its own: larger pieces than for
-    // writing, so that fewer tables are built.
-    if (len <= 4 * kLeafDigits) {
+void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfFive &powers, DecimalProgress &progress) {
+    if (len <= powers.leaf) {
         std::string piece(text, len);
         mpz_set_str(x, piece.c_str(), 10);
         wipe(piece);
         progress.add(len);
         return;
     }
-    size_t k = split_digits(len);
+    // x = high * 10^k + low = (high * 5^k) << k + low.
+    size_t k = powers.split(len);
     Num low;
     parse_decimal(x, text, len - k, powers, progress);
     parse_decimal(low, text + len - k, k, powers, progress);
     mpz_mul(x, x, powers.of(k));
     progress.ctx.check();
+    mpz_mul_2exp(x, x, k);
     mpz_add(x, x, low);
 }
 
 }  // namespace
 
+// The text of a number within VN_MAX_BITS has at most 2^28 * log10(2) + 1 digits, below
+// VN_MAX_BYTES; repeated self-conversions therefore stop at once the text, read as a number,
+// exceeds VN_MAX_BITS.
 void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out) {
-    if (mpz_sizeinbase(x, 10) > kPieceDigits) {
-        PowersOfTen powers;
-        DecimalProgress progress{ctx, mpz_sizeinbase(x, 10)};
-        out.reserve(mpz_sizeinbase(x, 10) + 1);
-        append_decimal(x, 0, out, powers, progress);
+    size_t digits = mpz_sizeinbase(x, 10);
+    if (digits <= kPieceDigits) {
+        // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
+        out.assign(digits + 1, '\0');
+        mpz_get_str(out.data(), 10, x);
+        out.resize(std::strlen(out.c_str()));
         return;
     }
-    // mpz_sizeinbase may overstate the length by one; the text is cut to size after.
-    out.assign(mpz_sizeinbase(x, 10) + 1, '\0');
-    mpz_get_str(out.data(), 10, x);
-    out.resize(std::strlen(out.c_str()));
+    if (digits > kHelperDigits && offload_decimal_text(ctx, x, out)) return;
+    PowersOfFive powers(digits, kLeafDigits);
+    DecimalProgress progress{ctx, digits};
+    out.clear();
+    out.reserve(digits + 3);  // a leaf's room may overstate by two
+    append_decimal(x, 0, out, powers, progress);
 }
 
 void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len) {
-    if (len > kPieceDigits) {
-        PowersOfTen powers;
-        DecimalProgress progress{ctx, len};
-        parse_decimal(x, digits, len, powers, progress);
+    if (len <= kPieceDigits) {
+        std::string piece(digits, len);
+        mpz_set_str(x, piece.c_str(), 10);
+        wipe(piece);
         return;
     }
-    std::string piece(digits, len);
-    mpz_set_str(x, piece.c_str(), 10);
-    wipe(piece);
+    if (len > kHelperDigits && offload_decimal_value(ctx, x, digits, len)) return;
+    // GMP reads text with a table of powers of its own: larger pieces than for writing, so
+    // that fewer tables are built.
+    PowersOfFive powers(len, 2 * kLeafDigits);
+    DecimalProgress progress{ctx, len};
+    parse_decimal(x, digits, len, powers, progress);
 }
 
 Status from_decimal(const Context &ctx, NumberOut &d, const std::string &text) {

@@ -155,19 +155,28 @@ void adopt_number(Register &r, Num &t);
 // before anything changes, for more than VN_MAX_BYTES.
 void set_bytes(Register &r, std::string &&b);
 
-// r = b^e mod m (m > 1). Within the time of a few hundred milliseconds, one mpz_powm; beyond,
-// the exponent is taken in pieces (the result so far raised to 2^c, times b^piece), with a
-// check for a stop and the share of the exponent done reported between pieces. With
-// secure set, every piece is a side-channel resistant power (odd m, e > 0).
+// r = b^e mod m (m > 1). Up to about 1.4 s of GMP's time, one mpz_powm in this thread (a stop
+// waits for it); beyond, one mpz_powm in the helper process, which a stop kills; where no
+// helper starts, the exponent is taken in pieces here (the result so far raised to 2^c,
+// times b^piece), with a check for a stop and the share of the exponent done reported
+// between pieces. With secure set, the power is side-channel resistant (mpz_powm_sec, in
+// the helper or in every piece; odd m, e > 0).
 void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure = false);
 // r = base^n for base >= 2, checking for a stop between the squarings of its last steps.
 // result_bits estimates the result's size, for the progress.
 void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, double result_bits);
 
-// The decimal digits of x ("0" for zero), and x from len decimal digits (nothing else), with
-// a check for a stop and the progress between the pieces of a large conversion.
+// The decimal digits of x ("0" for zero), and x = the number that digits[0, len) spell
+// (digits only, already checked, no white space). Large numbers go in pieces with checks for
+// a stop between them; the largest whole to the helper process.
 void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out);
 void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len);
+
+// The same computations whole in the helper process (offload.cpp), which a stop kills (then
+// Cancelled is thrown). false when no helper ran: the caller computes them itself.
+bool offload_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure);
+bool offload_decimal_text(const Context &ctx, mpz_srcptr x, std::string &out);
+bool offload_decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len);
 
 // Size in bits of a number (0 for zero).
 inline size_t bit_size(mpz_srcptr x) { return mpz_sgn(x) == 0 ? 0 : mpz_sizeinbase(x, 2); }

@@ -3,7 +3,8 @@
 // process-wide state, starts threads and prints warnings; in a process of its own none of
 // that meets the host's process: the host may fork, exit, unload the library or run PARI
 // itself at any time, and proofs from several threads run side by side. Where the helper
-// cannot be started, FLINT proves the number in the calling thread instead.
+// cannot be started, FLINT proves the number in the calling thread instead. The same program
+// runs the long computations of offload.cpp (run_job), one process per computation.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <flint/fmpz.h>
@@ -112,16 +113,18 @@ pid_t start_helper(const std::string &path, int child_end) {
     return pid;
 }
 
-bool send_all(int fd, const std::string &text) {
+bool send_all(int fd, const char *data, size_t len) {
     size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    while (sent < len) {
+        ssize_t n = send(fd, data + sent, len - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
     return true;
 }
+
+bool send_all(int fd, const std::string &text) { return send_all(fd, text.data(), text.size()); }
 
 // Waits for the helper's one-letter answer, checking for a stop every few milliseconds.
 // 0 when the helper closed its end without answering.
@@ -181,6 +184,39 @@ Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
     return letter == 'P' ? Run::prime : letter == 'C' ? Run::composite : Run::undecided;
 }
 
+// Reads the helper's whole answer (up to its end of file) into answer[0, max), checking for a
+// stop every few milliseconds. false when stopped or when the answer would not fit.
+bool read_answer(int fd, std::string &answer, size_t max, const std::atomic<bool> *stop, bool &stopped) {
+    answer.assign(max, '\0');
+    size_t got_total = 0;
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            stopped = true;
+            return false;
+        }
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, 10);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        if (got_total == max) {
+            // Room for nothing more: only the end of file may follow.
+            char extra;
+            ssize_t n = read(fd, &extra, 1);
+            if (n < 0 && errno == EINTR) continue;
+            answer.resize(got_total);
+            return n == 0;
+        }
+        ssize_t n = read(fd, answer.data() + got_total, max - got_total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) {
+            answer.resize(got_total);
+            return true;
+        }
+        got_total += static_cast<size_t>(n);
+    }
+}
+
 // FLINT in the calling thread: its n - 1 / n + 1 proofs and APR-CL. FLINT keeps caches per
 // thread that the end of a thread does not release, so they are released here.
 ProofResult prove_in_this_thread(mpz_srcptr n) {
@@ -194,6 +230,35 @@ ProofResult prove_in_this_thread(mpz_srcptr n) {
 }
 
 }  // namespace
+
+JobResult run_job(const std::string &head, const char *body, size_t body_len, std::string &answer, size_t max_answer,
+                  const std::atomic<bool> *stop) {
+    if (g_seams.no_helper_jobs.load(std::memory_order_relaxed)) return JobResult::not_run;
+    std::string path = find_helper();
+    if (path.empty()) return JobResult::not_run;
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return JobResult::not_run;
+    pid_t pid = start_helper(path, ends[1]);
+    close(ends[1]);
+    if (pid < 0) {
+        close(ends[0]);
+        return JobResult::not_run;
+    }
+    // The helper reads the whole request before it answers, so sending all first cannot
+    // block for good; the end of the request is the end of its input.
+    bool sent = send_all(ends[0], head) && send_all(ends[0], body, body_len);
+    shutdown(ends[0], SHUT_WR);
+    bool stopped = false;
+    bool complete = sent && read_answer(ends[0], answer, max_answer, stop, stopped);
+    close(ends[0]);
+    if (stopped || !complete) {
+        end_helper(pid);
+        return stopped ? JobResult::stopped : JobResult::not_run;
+    }
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return JobResult::done;
+}
 
 ProofResult prove_prime(mpz_srcptr n, const ProofControl &control) {
     if (control.stage) control.stage->store(kStageProof);

@@ -29,4 +29,17 @@ struct ProofControl {
 // Proves n prime or composite. n is odd, above 2^64, and passed BPSW.
 ProofResult prove_prime(mpz_srcptr n, const ProofControl &control);
 
+// ---- whole computations in the helper --------------------------------------------------
+
+// A computation that one GMP call would take seconds for runs whole in a helper process of
+// its own, which a stop kills: the stop takes effect at once, and the call costs GMP's time
+// plus the transfer. done: answer holds the helper's answer; stopped: *stop was set (the
+// helper is gone); not_run: no helper could start, or it ended without an answer (the caller
+// then computes in its own thread).
+enum class JobResult { done, stopped, not_run };
+// Sends head then body[0, body_len) to a new helper and reads its answer, of at most
+// max_answer bytes, into answer (sized once, so that it never leaves a copy behind).
+JobResult run_job(const std::string &head, const char *body, size_t body_len, std::string &answer, size_t max_answer,
+                  const std::atomic<bool> *stop);
+
 }  // namespace vn

@@ -9,6 +9,15 @@
 //   what fits (tests give a small one).
 // Answer on standard output, one letter: 'P' prime, 'C' composite, 'F' no verdict.
 // n must be odd, above 2^64, and have passed BPSW.
+//
+// It also runs one computation whole, which the library would otherwise take in pieces so
+// that a stop could come in between (see offload.cpp). Request: one letter, then parts up to
+// the end of input, each an 8-byte length (host order) and that many bytes; numbers as their
+// limbs, least significant first:
+//   'm' base exponent modulus: base^exponent mod modulus (mpz_powm);
+//   's' the same by mpz_powm_sec, side-channel resistant (odd modulus, exponent > 0);
+//   'd' x: the decimal digits of x;  'n' digits: the number they spell.
+// Answer: 'R' and the result as one part.
 #include <fcntl.h>
 #include <flint/aprcl.h>
 #include <flint/fmpz.h>
@@ -179,6 +188,97 @@ void answer(char letter) {
     }
 }
 
+// ---- whole computations ----------------------------------------------------------------
+
+bool read_all(std::string &in) {
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        in.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+// The next part of in from pos: its bytes and length.
+bool next_part(const std::string &in, size_t &pos, const char *&data, size_t &len) {
+    uint64_t n = 0;
+    if (in.size() - pos < sizeof n) return false;
+    std::memcpy(&n, in.data() + pos, sizeof n);
+    pos += sizeof n;
+    if (n > in.size() - pos) return false;
+    data = in.data() + pos;
+    len = static_cast<size_t>(n);
+    pos += len;
+    return true;
+}
+
+bool next_number(const std::string &in, size_t &pos, mpz_ptr x) {
+    const char *data;
+    size_t len;
+    if (!next_part(in, pos, data, len) || len % sizeof(mp_limb_t) != 0) return false;
+    mpz_import(x, len / sizeof(mp_limb_t), -1, sizeof(mp_limb_t), 0, 0, data);
+    return true;
+}
+
+void write_all(const char *data, size_t len) {
+    while (len > 0) {
+        ssize_t n = write(STDOUT_FILENO, data, len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+}
+
+void answer_part(const char *data, size_t len) {
+    char head[1 + sizeof(uint64_t)] = {'R'};
+    uint64_t n = len;
+    std::memcpy(head + 1, &n, sizeof n);
+    write_all(head, sizeof head);
+    write_all(data, len);
+}
+
+void answer_number(mpz_srcptr x) {
+    std::string limbs(mpz_size(x) * sizeof(mp_limb_t), '\0');
+    if (!limbs.empty()) mpz_export(limbs.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, x);
+    answer_part(limbs.data(), limbs.size());
+}
+
+int compute(char kind) {
+    // A secure power's exponent is a key: no core dump of this process.
+    if (kind == 's') prctl(PR_SET_DUMPABLE, 0);
+    std::string in;
+    if (!read_all(in)) return 2;
+    size_t pos = 0;
+    mpz_t x, e, m;
+    mpz_inits(x, e, m, nullptr);
+    if (kind == 'm' || kind == 's') {
+        if (!next_number(in, pos, x) || !next_number(in, pos, e) || !next_number(in, pos, m) || mpz_cmp_ui(m, 1) <= 0)
+            return 2;
+        if (kind == 's' && (mpz_even_p(m) || mpz_sgn(e) <= 0)) return 2;
+        std::memset(in.data(), 0, in.size());
+        if (kind == 's') mpz_powm_sec(x, x, e, m);
+        else mpz_powm(x, x, e, m);
+        answer_number(x);
+    } else if (kind == 'd') {
+        if (!next_number(in, pos, x)) return 2;
+        std::string text(mpz_sizeinbase(x, 10) + 1, '\0');
+        mpz_get_str(text.data(), 10, x);
+        answer_part(text.data(), std::strlen(text.c_str()));
+    } else {
+        const char *digits;
+        size_t len;
+        if (!next_part(in, pos, digits, len) || len == 0 || pos != in.size()) return 2;
+        size_t at = static_cast<size_t>(digits - in.data());
+        in.push_back('\0');  // the digits are the last part
+        if (mpz_set_str(x, in.data() + at, 10) != 0) return 2;
+        answer_number(x);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -190,8 +290,14 @@ int main() {
     close_range(3, ~0u, 0);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::string request;
-    if (!read_request(request)) return 2;
+    char first = 0;
+    ssize_t got;
+    while ((got = read(STDIN_FILENO, &first, 1)) < 0 && errno == EINTR) {
+    }
+    if (got != 1) return 2;
+    if (first == 'm' || first == 's' || first == 'd' || first == 'n') return compute(first);
+    std::string request(1, first);
+    if (first != '\n' && !read_request(request)) return 2;
     char method = 0;
     long threads = 0;
     unsigned long long stack_limit = 0;

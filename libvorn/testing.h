@@ -24,6 +24,10 @@ inline std::atomic<bool> &portable_two_limbs = vn::g_seams.portable_two_limbs;
 // no verdict.
 inline std::atomic<bool> &flint_fallback = vn::g_seams.flint_fallback;
 
+// No helper process starts for a whole modular power or decimal conversion: they are
+// computed in the calling thread, in pieces, as where the helper program is missing.
+inline std::atomic<bool> &no_helper_jobs = vn::g_seams.no_helper_jobs;
+
 // The known-answer checks read this text instead of the built-in vectors when set (the format
 // of vectors/aes.txt and vectors/sha256.txt).
 inline std::atomic<const char *> &aes_vectors_text = vn::g_seams.aes_vectors;

@@ -39,6 +39,7 @@ struct Seams {
     std::atomic<bool> flint_fallback{false};
     std::atomic<const char *> aes_vectors{nullptr};
     std::atomic<const char *> sha256_vectors{nullptr};
+    std::atomic<bool> no_helper_jobs{false};  // read where no context reaches (prover.cpp)
 };
 extern Seams g_seams;
 

@@ -63,8 +63,12 @@
  *   The global error is per thread: VN_GETGLOBALERROR returns the code of the most recent
  *   failure of a call made by the calling thread (0 in a thread that has had none), and
  *   VN_CLEARGLOBALERROR clears the calling thread's code only.
- *   The exact test proves numbers above 2^64 in a helper process started for the call and
- *   ended before it returns; the library starts no thread in the host's process.
+ *   The library starts no thread in the host's process. It starts one helper process
+ *   (vorn-prover, installed beside the library) for each call that needs one, and that
+ *   process has ended and been reaped before the call returns, answered or stopped: the
+ *   exact proof of numbers above 2^64, modular powers of more than about 1.4 s of GMP's time
+ *   (VN_POWMOD, VN_ENCRYPT_RSA, VN_DECRYPT_RSA and the Fermat and Rabin-Miller tests of such
+ *   numbers) and decimal conversions of more than 6,000,000 digits.
  *
  * The library in its host process
  *   fork: the library holds its lock across fork (pthread_atfork), so a child may call every
@@ -167,16 +171,21 @@ typedef struct VN_STRING {
  * Each thread that calls the library has a work token. Another thread may stop the call in
  * progress in that thread (VN_STOPWORK) and read how far it is (VN_WORKPROGRESS); neither
  * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too) with
- * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. The long
- * calls check for a stop often enough that a stop takes effect within 0.5 s for operands up
- * to 10^7 decimal digits and within about 2 s at VN_MAX_BITS (a decimal conversion there
- * waits for its top-level division, measured up to 2.5 s on a loaded 2-core machine):
- * powers between squarings, text
- * conversions between the levels of their divide and conquer, prime searches and key
- * generation between candidates, the bit generators between chunks of output, the exact
- * proof between its steps. What bounds the delay is the largest single GMP step a call makes
- * (one multiplication or division of the operands' size). Calls that return quickly (small
- * arithmetic, register transfers, comparisons) do not check. */
+ * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. A stop takes
+ * effect within 0.5 s for operands up to 10^7 decimal digits (a modular power: within about
+ * 1.4 s, see below) and within 2 s at VN_MAX_BITS. The long calls check for a stop between
+ * steps of a fraction of a second: powers between
+ * squarings, decimal conversions of up to 6,000,000 digits between the pieces of their
+ * divide and conquer, prime searches and key generation between candidates, the bit
+ * generators between chunks of output. The work whose single GMP step would take longer runs
+ * whole in a helper process that a stop kills at once: the exact proof, modular powers that
+ * GMP would take more than about 1.4 s for, and decimal conversions of more than 6,000,000
+ * digits (see Threads). A modular power below that runs as one GMP call, and a stop during
+ * it takes effect when it ends. Where no helper process can be started, the same work runs
+ * in the calling thread, in pieces with checks between them (the exact proof cannot be
+ * stopped there, and a conversion at VN_MAX_BITS waits for its top-level division, several
+ * seconds). Calls that return quickly (small arithmetic, register transfers, comparisons)
+ * do not check. */
 
 /* Stages reported by VN_WORKPROGRESS */
 #define VN_STAGE_IDLE 0       /* no call in progress */

@@ -1,7 +1,7 @@
 // Paths no call through the ABI reaches on its own, driven through the seams of
 // libvorn/testing.h: a failing CSPRNG, the portable two-limb generator code on a CPU with
-// BMI2, and FLINT deciding the exact primality test. Linked with vorn_testing, the library's
-// static copy that has the seams.
+// BMI2, FLINT deciding the exact primality test, and long modular powers without the helper
+// process. Linked with vorn_testing, the library's static copy that has the seams.
 #include <gtest/gtest.h>
 #include <openssl/rand.h>
 
@@ -40,6 +40,7 @@ struct SeamsOff {
         vn::testing::random_source = nullptr;
         vn::testing::portable_two_limbs = false;
         vn::testing::flint_fallback = false;
+        vn::testing::no_helper_jobs = false;
         vn::testing::aes_vectors_text = nullptr;
         vn::testing::sha256_vectors_text = nullptr;
     }
@@ -190,6 +191,27 @@ TEST(Seams, FlintAloneDecidesTheExactTestRight) {
         }
     }
     EXPECT_GE(checked, 10);
+}
+
+// Where no helper process starts, a modular power beyond about 1.4 s of GMP's estimated time
+// is taken in pieces of the exponent (here a 2^21-bit modulus, whose pieces are single bits,
+// cheap only because GMP multiplies such numbers by FFT), and agrees with GMP.
+TEST(Seams, WithoutTheHelperALongModularPowerGoesInPieces) {
+    SeamsOff off;
+    vn::testing::no_helper_jobs = true;
+    Z a, e, m, r;
+    mpz_ui_pow_ui(m, 3, 1323000);
+    mpz_add_ui(m, m, 2);
+    mpz_ui_pow_ui(a, 7, 700000);
+    for (unsigned long exponent : {6ul, 13ul}) {
+        mpz_set_ui(e, exponent);
+        put_number(a, 1);
+        put_number(e, 2);
+        put_number(m, 3);
+        ASSERT_EQ(vorn::powmod(1, 2, 3, 4), VN_OK);
+        mpz_powm(r, a, e, m);
+        EXPECT_EQ(mpz_cmp(reg_number(4), r), 0) << "exponent " << exponent;
+    }
 }
 
 // The first vector line of a file in libvorn/vectors/.

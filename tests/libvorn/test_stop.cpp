@@ -146,4 +146,36 @@ TEST(Stop, EachKindOfLongCallStopsAndChangesNothing) {
     stop_while_running("VN_ISPRIME_SLOW", VN_STAGE_PROOF, [] { return vorn::is_prime_slow(1); });
 }
 
+// The calls that run whole in the helper process: a modular power beyond about 1.4 s of
+// GMP's estimated time (a 2^21-bit modulus, cheap here only because GMP multiplies such
+// numbers by FFT) and decimal conversions of more than 6,000,000 digits. Stopped, they change
+// nothing; unstopped, the answer is GMP's.
+TEST(Stop, CallsInTheHelperProcessStopAndAgreeWithGmp) {
+    for (int i = 0; i < kRegs; ++i) vorn::putreg(std::string(1, static_cast<char>('a' + i)), i);
+    Z a, e, m, r;
+    mpz_ui_pow_ui(m, 3, 1323000);  // about 2^21 bits
+    mpz_add_ui(m, m, 2);
+    mpz_ui_pow_ui(a, 7, 700000);
+    mpz_set_ui(e, 6);
+    put_number(a, 1);
+    put_number(e, 2);
+    put_number(m, 6);
+    stop_while_running("VN_POWMOD", VN_STAGE_POWER, [] { return vorn::powmod(1, 2, 6, 7); });
+    ASSERT_EQ(vorn::powmod(1, 2, 6, 7), VN_OK);
+    mpz_powm(r, a, e, m);
+    EXPECT_EQ(mpz_cmp(reg_number(7), r), 0);
+
+    Z x;
+    mpz_ui_pow_ui(x, 7, 7200000);  // 6,084,706 digits
+    put_number(x, 3);
+    stop_while_running("VN_HUGE2DEC", VN_STAGE_CONVERT, [] { return vorn::huge2dec(3, 4); });
+    ASSERT_EQ(vorn::huge2dec(3, 4), VN_OK);
+    char *reference = mpz_get_str(nullptr, 10, x);
+    EXPECT_TRUE(vorn::getreg(4) == reference) << "decimal text differs from GMP's";
+    free(reference);
+    stop_while_running("VN_DEC2HUGE", VN_STAGE_CONVERT, [] { return vorn::dec2huge(4, 5); });
+    ASSERT_EQ(vorn::dec2huge(4, 5), VN_OK);
+    EXPECT_EQ(mpz_cmp(reg_number(5), x), 0);
+}
+
 }  // namespace
