@@ -39,12 +39,13 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
 // kLeafDigits (the leaf size L), and the number is split at 10^k for k = L * 2^i, so that
 // the tree is balanced and pieces of equal size share their powers, each the square of the
 // one below. As GMP does, the split divides by 5^k and shifts by k bits (10^k = 5^k * 2^k),
-// a divisor a third smaller. Above kHelperDigits the top division alone takes a quarter of a
+// a divisor a third smaller. Above kHelperDigits the top division alone takes a third of a
 // second or more (several seconds at VN_MAX_BITS), so such numbers are converted whole in the
-// helper process, which a stop kills; in pieces here only where no helper starts.
+// helper process, which a stop kills; in pieces here only where no helper starts. Up to
+// 10^7 digits they stay here: the helper's start and the copies cost 5 to 15 % at that size.
 constexpr size_t kPieceDigits = size_t{1} << 20;
-constexpr size_t kLeafDigits = size_t{1} << 18;
-constexpr size_t kHelperDigits = 6000000;
+constexpr size_t kLeafDigits = size_t{1} << 19;
+constexpr size_t kHelperDigits = 12000000;
 
 // 5^k for the few k a conversion of pieces of `leaf` digits splits at, each computed once.
 struct PowersOfFive {
@@ -182,7 +183,7 @@ void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len
     if (len > kHelperDigits && offload_decimal_value(ctx, x, digits, len)) return;
     // GMP reads text with a table of powers of its own: larger pieces than for writing, so
     // that fewer tables are built.
-    PowersOfFive powers(len, 2 * kLeafDigits);
+    PowersOfFive powers(len, 4 * kLeafDigits);
     DecimalProgress progress{ctx, len};
     parse_decimal(x, digits, len, powers, progress);
 }

@@ -68,7 +68,7 @@
  *   process has ended and been reaped before the call returns, answered or stopped: the
  *   exact proof of numbers above 2^64, modular powers of more than about 1.4 s of GMP's time
  *   (VN_POWMOD, VN_ENCRYPT_RSA, VN_DECRYPT_RSA and the Fermat and Rabin-Miller tests of such
- *   numbers) and decimal conversions of more than 6,000,000 digits.
+ *   numbers) and decimal conversions of more than 12,000,000 digits.
  *
  * The library in its host process
  *   fork: the library holds its lock across fork (pthread_atfork), so a child may call every
@@ -175,11 +175,11 @@ typedef struct VN_STRING {
  * effect within 0.5 s for operands up to 10^7 decimal digits (a modular power: within about
  * 1.4 s, see below) and within 2 s at VN_MAX_BITS. The long calls check for a stop between
  * steps of a fraction of a second: powers between
- * squarings, decimal conversions of up to 6,000,000 digits between the pieces of their
+ * squarings, decimal conversions of up to 12,000,000 digits between the pieces of their
  * divide and conquer, prime searches and key generation between candidates, the bit
  * generators between chunks of output. The work whose single GMP step would take longer runs
  * whole in a helper process that a stop kills at once: the exact proof, modular powers that
- * GMP would take more than about 1.4 s for, and decimal conversions of more than 6,000,000
+ * GMP would take more than about 1.4 s for, and decimal conversions of more than 12,000,000
  * digits (see Threads). A modular power below that runs as one GMP call, and a stop during
  * it takes effect when it ends. Where no helper process can be started, the same work runs
  * in the calling thread, in pieces with checks between them (the exact proof cannot be

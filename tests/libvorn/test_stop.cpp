@@ -148,7 +148,7 @@ TEST(Stop, EachKindOfLongCallStopsAndChangesNothing) {
 
 // The calls that run whole in the helper process: a modular power beyond about 1.4 s of
 // GMP's estimated time (a 2^21-bit modulus, cheap here only because GMP multiplies such
-// numbers by FFT) and decimal conversions of more than 6,000,000 digits. Stopped, they change
+// numbers by FFT) and decimal conversions of more than 12,000,000 digits. Stopped, they change
 // nothing; unstopped, the answer is GMP's.
 TEST(Stop, CallsInTheHelperProcessStopAndAgreeWithGmp) {
     for (int i = 0; i < kRegs; ++i) vorn::putreg(std::string(1, static_cast<char>('a' + i)), i);
@@ -166,7 +166,7 @@ TEST(Stop, CallsInTheHelperProcessStopAndAgreeWithGmp) {
     EXPECT_EQ(mpz_cmp(reg_number(7), r), 0);
 
     Z x;
-    mpz_ui_pow_ui(x, 7, 7200000);  // 6,084,706 digits
+    mpz_ui_pow_ui(x, 7, 14300000);  // 12,084,902 digits
     put_number(x, 3);
     stop_while_running("VN_HUGE2DEC", VN_STAGE_CONVERT, [] { return vorn::huge2dec(3, 4); });
     ASSERT_EQ(vorn::huge2dec(3, 4), VN_OK);
