@@ -55,13 +55,16 @@ void long_pow(const Context &ctx, mpz_ptr r, mpz_srcptr base, unsigned long n, d
     }
 }
 
+constexpr double kWholeHere = 7.5e8;
+
 void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_srcptr m, bool secure) {
     // A modular squaring costs about limbs^2 word products below GMP's FFT sizes (less
-    // beyond). Powers of up to 2^31 such products (measured: a 20,000-bit power, 1.3 s) run
-    // whole here at GMP's speed, and a stop waits for them. Longer ones run whole in the
-    // helper process, which a stop kills; only where no helper starts are they split here,
-    // in pieces of half that, which costs about twice GMP's one call (each piece squares the
-    // running result as well as raising the base).
+    // beyond). Powers of up to kWholeHere such products (about 0.5 s: 2^31 of them, a
+    // 20,000-bit power, took 1.3 s) run whole here at GMP's speed, and a stop waits for them;
+    // the helper's start (3 to 4 ms) would cost more than 1 % below that. Longer ones run
+    // whole in the helper process, which a stop kills; only where no helper starts are they
+    // split here, in pieces of half that, which costs about twice GMP's one call (each piece
+    // squares the running result as well as raising the base).
     auto limbs = static_cast<double>(mpz_size(m));
     double per_bit = limbs * limbs;
     size_t ebits = bit_size(e);
@@ -69,7 +72,7 @@ void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_sr
         if (secure && mpz_sgn(exp) > 0) mpz_powm_sec(out, base, exp, m);
         else mpz_powm(out, base, exp, m);
     };
-    if (static_cast<double>(ebits) * per_bit <= 2147483648.0) {
+    if (static_cast<double>(ebits) * per_bit <= kWholeHere) {
         run(r, b, e);
         ctx.check();   // r is the caller's temporary: a stop during the power still counts
         return;
@@ -78,7 +81,7 @@ void long_powm(const Context &ctx, mpz_ptr r, mpz_srcptr b, mpz_srcptr e, mpz_sr
         ctx.check();
         return;
     }
-    auto piece = static_cast<size_t>(1073741824.0 / per_bit);
+    auto piece = static_cast<size_t>(kWholeHere / 2 / per_bit);
     if (piece < 1) piece = 1;
     Num result, k, power, t;
     mpz_set_ui(result, 1);

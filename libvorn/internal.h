@@ -155,7 +155,7 @@ void adopt_number(Register &r, Num &t);
 // before anything changes, for more than VN_MAX_BYTES.
 void set_bytes(Register &r, std::string &&b);
 
-// r = b^e mod m (m > 1). Up to about 1.4 s of GMP's time, one mpz_powm in this thread (a stop
+// r = b^e mod m (m > 1). Up to about 0.5 s of GMP's time, one mpz_powm in this thread (a stop
 // waits for it); beyond, one mpz_powm in the helper process, which a stop kills; where no
 // helper starts, the exponent is taken in pieces here (the result so far raised to 2^c,
 // times b^piece), with a check for a stop and the share of the exponent done reported

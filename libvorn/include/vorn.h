@@ -66,7 +66,7 @@
  *   The library starts no thread in the host's process. It starts one helper process
  *   (vorn-prover, installed beside the library) for each call that needs one, and that
  *   process has ended and been reaped before the call returns, answered or stopped: the
- *   exact proof of numbers above 2^64, modular powers of more than about 1.4 s of GMP's time
+ *   exact proof of numbers above 2^64, modular powers of more than about 0.5 s of GMP's time
  *   (VN_POWMOD, VN_ENCRYPT_RSA, VN_DECRYPT_RSA and the Fermat and Rabin-Miller tests of such
  *   numbers) and decimal conversions of more than 12,000,000 digits.
  *
@@ -172,14 +172,13 @@ typedef struct VN_STRING {
  * progress in that thread (VN_STOPWORK) and read how far it is (VN_WORKPROGRESS); neither
  * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too) with
  * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. A stop takes
- * effect within 0.5 s for operands up to 10^7 decimal digits (a modular power: within about
- * 1.4 s, see below) and within 2 s at VN_MAX_BITS. The long calls check for a stop between
+ * effect within 0.5 s for operands up to 10^7 decimal digits and within 2 s at VN_MAX_BITS. The long calls check for a stop between
  * steps of a fraction of a second: powers between
  * squarings, decimal conversions of up to 12,000,000 digits between the pieces of their
  * divide and conquer, prime searches and key generation between candidates, the bit
  * generators between chunks of output. The work whose single GMP step would take longer runs
  * whole in a helper process that a stop kills at once: the exact proof, modular powers that
- * GMP would take more than about 1.4 s for, and decimal conversions of more than 12,000,000
+ * GMP would take more than about 0.5 s for, and decimal conversions of more than 12,000,000
  * digits (see Threads). A modular power below that runs as one GMP call, and a stop during
  * it takes effect when it ends. Where no helper process can be started, the same work runs
  * in the calling thread, in pieces with checks between them (the exact proof cannot be

@@ -193,7 +193,7 @@ TEST(Seams, FlintAloneDecidesTheExactTestRight) {
     EXPECT_GE(checked, 10);
 }
 
-// Where no helper process starts, a modular power beyond about 1.4 s of GMP's estimated time
+// Where no helper process starts, a modular power beyond about 0.5 s of GMP's estimated time
 // is taken in pieces of the exponent (here a 2^21-bit modulus, whose pieces are single bits,
 // cheap only because GMP multiplies such numbers by FFT), and agrees with GMP.
 TEST(Seams, WithoutTheHelperALongModularPowerGoesInPieces) {

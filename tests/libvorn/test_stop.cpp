@@ -146,7 +146,7 @@ TEST(Stop, EachKindOfLongCallStopsAndChangesNothing) {
     stop_while_running("VN_ISPRIME_SLOW", VN_STAGE_PROOF, [] { return vorn::is_prime_slow(1); });
 }
 
-// The calls that run whole in the helper process: a modular power beyond about 1.4 s of
+// The calls that run whole in the helper process: a modular power beyond about 0.5 s of
 // GMP's estimated time (a 2^21-bit modulus, cheap here only because GMP multiplies such
 // numbers by FFT) and decimal conversions of more than 12,000,000 digits. Stopped, they change
 // nothing; unstopped, the answer is GMP's.
