@@ -134,9 +134,14 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfFive &
 // x = the number whose decimal digits are text[0, len) (digits only, no white space).
 void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfFive &powers, DecimalProgress &progress) {
     if (len <= powers.leaf) {
-        std::string piece(text, len);
-        mpz_set_str(x, piece.c_str(), 10);
-        wipe(piece);
+        // mpn_set_str takes digit values: one pass makes them, where mpz_set_str would need a
+        // terminated copy and then make them itself. A leaf holds at least one digit.
+        std::vector<unsigned char> values(len);
+        for (size_t i = 0; i < len; ++i) values[i] = static_cast<unsigned char>(text[i] - '0');
+        auto limbs = static_cast<mp_size_t>(static_cast<double>(len) * 0.0519051265 + 2);  // log2(10) / 64
+        mp_size_t n = mpn_set_str(mpz_limbs_write(x, limbs), values.data(), len, 10);
+        mpz_limbs_finish(x, n);
+        wipe(values);
         progress.add(len);
         return;
     }
