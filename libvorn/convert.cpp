@@ -188,6 +188,7 @@ void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len
         std::string piece(digits, len);
         mpz_set_str(x, piece.c_str(), 10);
         wipe(piece);
+        if (len > kPieceDigits) ctx.check();
         return;
     }
     if (len > kHelperDigits && offload_decimal_value(ctx, x, digits, len)) return;
@@ -209,8 +210,13 @@ Status from_decimal(const Context &ctx, NumberOut &d, const std::string &text) {
         return failure(VN_E_TOOBIG);
     mpz_ptr x = d.temporary();
     // Short texts go to GMP as they are (it skips the white space the scan allowed).
-    if (digits <= kReadWholeDigits) mpz_set_str(x, text.c_str(), 10);
-    else decimal_value(ctx, x, text.data() + first, digits);
+    if (digits <= kReadWholeDigits) {
+        mpz_set_str(x, text.c_str(), 10);
+        // x is the call's temporary: a stop during a long single call still counts.
+        if (digits > kPieceDigits) ctx.check();
+    } else {
+        decimal_value(ctx, x, text.data() + first, digits);
+    }
     if (bit_size(x) > static_cast<size_t>(VN_MAX_BITS)) return failure(VN_E_TOOBIG);
     d.keep();
     return kOk;
