@@ -163,11 +163,13 @@ VN_INLINE Status read_operands(const Row &row, Call &c) {
     VN_EACH_PARAM
     for (int i = 0; i < kMaxParams; ++i)
         if (row.params[i] == Count && c.param[i] == nullptr) return failure(VN_E_ARGUMENT);
+    // One error variable for the whole loop: GCC's AddressSanitizer took a variable scoped to
+    // each unrolled pass for one used after its scope.
+    int32_t error = VN_E_NONE;
     VN_EACH_PARAM
     for (int i = 0; i < kMaxParams; ++i) {
         c.reg[i] = nullptr;
         if (!is_register(row.params[i])) continue;
-        int32_t error = VN_E_NONE;
         c.reg[i] = find_register(c.param[i], error);
         if (c.reg[i] == nullptr) return failure(error);
     }
