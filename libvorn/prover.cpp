@@ -145,18 +145,23 @@ char await_answer(int fd, const ProofControl &control, bool &stopped) {
     }
 }
 
-// One proof in one helper process: method 'f' (all methods) or 'a' (FLINT alone).
-Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
+// Starts the helper with one end of a new socket pair as its input and output; ends[0] is
+// ours. -1 (and nothing left open) when no helper could start.
+pid_t start_connected_helper(int ends[2]) {
     std::string path = find_helper();
-    if (path.empty()) return Run::not_started;
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return Run::not_started;
+    if (path.empty()) return -1;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return -1;
     pid_t pid = start_helper(path, ends[1]);
     close(ends[1]);
-    if (pid < 0) {
-        close(ends[0]);
-        return Run::not_started;
-    }
+    if (pid < 0) close(ends[0]);
+    return pid;
+}
+
+// One proof in one helper process: method 'f' (all methods) or 'a' (FLINT alone).
+Run run_helper(mpz_srcptr n, char method, const ProofControl &control) {
+    int ends[2];
+    pid_t pid = start_connected_helper(ends);
+    if (pid < 0) return Run::not_started;
     std::string request = std::string(1, method) + " " + std::to_string(proof_threads(control)) + " " +
                           std::to_string(control.pari_stack_limit) + " ";
     size_t digits_at = request.size();
@@ -234,16 +239,9 @@ ProofResult prove_in_this_thread(mpz_srcptr n) {
 JobResult run_job(const std::string &head, const char *body, size_t body_len, std::string &answer, size_t max_answer,
                   const std::atomic<bool> *stop) {
     if (g_seams.no_helper_jobs.load(std::memory_order_relaxed)) return JobResult::not_run;
-    std::string path = find_helper();
-    if (path.empty()) return JobResult::not_run;
     int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return JobResult::not_run;
-    pid_t pid = start_helper(path, ends[1]);
-    close(ends[1]);
-    if (pid < 0) {
-        close(ends[0]);
-        return JobResult::not_run;
-    }
+    pid_t pid = start_connected_helper(ends);
+    if (pid < 0) return JobResult::not_run;
     // The helper reads the whole request before it answers, so sending all first cannot
     // block for good; the end of the request is the end of its input.
     bool sent = send_all(ends[0], head) && send_all(ends[0], body, body_len);
