@@ -1,4 +1,6 @@
 // Conversions between numbers and decimal or hexadecimal text.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -15,6 +17,15 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
+// Eight characters at once, for texts of millions of digits: all are decimal digits when each
+// byte's high half is 3 and its low half plus 6 stays below 16 (no carry crosses a byte).
+bool eight_digits(const char *p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return (w & 0xF0F0F0F0F0F0F0F0) == 0x3030303030303030 &&
+           (((w & 0x0F0F0F0F0F0F0F0F) + 0x0606060606060606) & 0x1010101010101010) == 0;
+}
+
 // The first and one-past-last significant digit of decimal text with optional white space
 // around it; false when the text is anything else. One scan, no copy: the digits are then
 // handed to GMP in place.
@@ -22,6 +33,7 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
     size_t i = 0, n = text.size();
     while (i < n && is_space(text[i])) ++i;
     size_t digits_start = i;
+    while (i + 8 <= n && eight_digits(text.data() + i)) i += 8;
     while (i < n && text[i] >= '0' && text[i] <= '9') ++i;
     if (i == digits_start) return false;
     size_t digits_end = i;
@@ -38,31 +50,38 @@ bool scan_decimal(const std::string &text, size_t &first, size_t &end) {
 // stop can come in between the pieces: the number of digits is halved until it is at most
 // kLeafDigits (the leaf size L), and the number is split at 10^k for k = L * 2^i, so that
 // the tree is balanced and pieces of equal size share their powers, each the square of the
-// one below. As GMP does, the split divides by 5^k and shifts by k bits (10^k = 5^k * 2^k),
-// a divisor a third smaller. Above kHelperDigits the top division alone takes a third of a
-// second or more (several seconds at VN_MAX_BITS), so such numbers are converted whole in the
-// helper process, which a stop kills; in pieces here only where no helper starts. Up to
-// 10^7 digits they stay here: the helper's start and the copies cost 5 to 15 % at that size.
+// one below. As GMP does, the powers are kept without their whole zero limbs (10^k =
+// 5^k * 2^k), a divisor a third shorter and no shifts of the number. The leaves are small
+// because each GMP call builds its own table of powers for the levels below it: with leaves
+// of 2^19 digits that rebuilding cost 1.7 % of a conversion to text, with leaves of 2^13
+// digits 0.7 % (instructions counted), and reading in such leaves costs no more than GMP's
+// one call. Above kHelperDigits the top division alone takes a third of a second or more
+// (several seconds at VN_MAX_BITS), so such numbers are converted whole in the helper
+// process, which a stop kills; in pieces here only where no helper starts. Up to 10^7 digits
+// they stay here: the helper's start and the copies cost 5 to 15 % at that size.
 constexpr size_t kPieceDigits = size_t{1} << 20;
-constexpr size_t kLeafDigits = size_t{1} << 19;
+constexpr size_t kLeafDigits = size_t{1} << 13;
 constexpr size_t kHelperDigits = 12000000;
-// Reading is cheaper than writing: GMP reads up to kReadWholeDigits digits in one call of
-// about a quarter of a second (0.25 s for 4,771,213), and larger texts split into leaves of
-// at most that size. Each leaf builds GMP's table of powers anew, which in leaves of 2^21
-// digits cost 4 % of the whole.
-constexpr size_t kReadWholeDigits = 5000000;
 
-// 5^k for the few k a conversion of pieces of `leaf` digits splits at, each computed once.
-struct PowersOfFive {
-    explicit PowersOfFive(size_t digits, size_t most) : leaf(digits) {
+// 10^k for the few k a conversion of pieces of `leaf` digits splits at, each computed once
+// and kept, as inside GMP, without its whole zero limbs: 10^k = 5^k * 2^k, so its low
+// zero_limbs(k) = k / GMP_NUMB_BITS limbs are zero and only the rest, 5^k shifted by the
+// remaining k mod GMP_NUMB_BITS bits, is stored and divided by.
+struct PowersOfTen {
+    explicit PowersOfTen(size_t digits, size_t most) : leaf(digits) {
         while (leaf > most) leaf = (leaf + 1) / 2;
     }
-    ~PowersOfFive() {
+    ~PowersOfTen() {
         for (auto &p : known) delete p.second;
     }
     size_t leaf;
     std::vector<std::pair<size_t, Num *>> known;
 
+    static size_t zero_limbs(size_t k) { return k / GMP_NUMB_BITS; }
+
+    // 10^k >> (zero_limbs(k) limbs). Above the leaf it is the square of the one for k / 2,
+    // whose own square has 2 * zero_limbs(k / 2) zero limbs removed: at most one more whole
+    // zero limb remains, which the shift takes away.
     mpz_srcptr of(size_t k) {
         for (auto &p : known)
             if (p.first == k) return *p.second;
@@ -70,8 +89,10 @@ struct PowersOfFive {
         if (k > leaf) {
             mpz_srcptr half = of(k / 2);
             mpz_mul(*x, half, half);
+            mpz_tdiv_q_2exp(*x, *x, (zero_limbs(k) - 2 * zero_limbs(k / 2)) * GMP_NUMB_BITS);
         } else {
             mpz_ui_pow_ui(*x, 5, k);
+            mpz_mul_2exp(*x, *x, k % GMP_NUMB_BITS);
         }
         known.emplace_back(k, x);
         return *x;
@@ -97,7 +118,7 @@ struct DecimalProgress {
 
 // Appends the decimal digits of x to out: exactly `width` digits (leading zeros) when width is
 // not 0, else without leading zeros ("0" for zero).
-void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfFive &powers, DecimalProgress &progress) {
+void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfTen &powers, DecimalProgress &progress) {
     size_t digits = width ? width : mpz_sizeinbase(x, 10);
     if (digits <= powers.leaf) {
         size_t start = out.size();
@@ -118,18 +139,27 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfFive &
         progress.add(pad + len);
         return;
     }
-    // x = q * 10^k + r, where q = (x >> k) / 5^k and r = ((x >> k) mod 5^k) << k | (x mod 2^k).
+    // x = q * 10^k + r. With z = zero_limbs(k) and D = 10^k without those limbs, q and the
+    // limbs of r from z up are the quotient and remainder of x's limbs from z up by D; r's
+    // low z limbs are x's, as GMP does it: no shifts, and the remainder lands in place.
     size_t k = powers.split(digits);
     Num q, r;
     {
         mpz_srcptr power = powers.of(k);
         progress.ctx.check();
-        Num low;
-        mpz_tdiv_r_2exp(low, x, k);
-        mpz_tdiv_q_2exp(q, x, k);
-        mpz_tdiv_qr(q, r, q, power);
-        mpz_mul_2exp(r, r, k);
-        mpz_add(r, r, low);
+        auto z = static_cast<mp_size_t>(PowersOfTen::zero_limbs(k));
+        mp_size_t xn = static_cast<mp_size_t>(mpz_size(x)), dn = static_cast<mp_size_t>(mpz_size(power));
+        if (xn - z < dn) {
+            mpz_set(r, x);  // x < 10^k: q = 0
+        } else {
+            const mp_limb_t *xp = mpz_limbs_read(x);
+            mp_limb_t *qp = mpz_limbs_write(q, xn - z - dn + 1);
+            mp_limb_t *rp = mpz_limbs_write(r, z + dn);
+            std::copy(xp, xp + z, rp);
+            mpn_tdiv_qr(qp, rp + z, 0, xp + z, xn - z, mpz_limbs_read(power), dn);
+            mpz_limbs_finish(q, xn - z - dn + 1);
+            mpz_limbs_finish(r, z + dn);
+        }
     }
     progress.ctx.check();
     append_decimal(q, width ? width - k : 0, out, powers, progress);
@@ -137,12 +167,20 @@ void append_decimal(mpz_srcptr x, size_t width, std::string &out, PowersOfFive &
 }
 
 // x = the number whose decimal digits are text[0, len) (digits only, no white space).
-void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfFive &powers, DecimalProgress &progress) {
+void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers, DecimalProgress &progress) {
     if (len <= powers.leaf) {
-        // mpn_set_str takes digit values: one pass makes them, where mpz_set_str would need a
-        // terminated copy and then make them itself. A leaf holds at least one digit.
+        // mpn_set_str takes digit values: one pass makes them, eight at a time, where
+        // mpz_set_str would need a terminated copy and then make them itself. A leaf holds at
+        // least one digit.
         std::vector<unsigned char> values(len);
-        for (size_t i = 0; i < len; ++i) values[i] = static_cast<unsigned char>(text[i] - '0');
+        size_t i = 0;
+        for (; i + 8 <= len; i += 8) {
+            uint64_t w;
+            std::memcpy(&w, text + i, 8);
+            w &= 0x0F0F0F0F0F0F0F0F;
+            std::memcpy(values.data() + i, &w, 8);
+        }
+        for (; i < len; ++i) values[i] = static_cast<unsigned char>(text[i] - '0');
         auto limbs = static_cast<mp_size_t>(static_cast<double>(len) * 0.0519051265 + 2);  // log2(10) / 64
         mp_size_t n = mpn_set_str(mpz_limbs_write(x, limbs), values.data(), len, 10);
         mpz_limbs_finish(x, n);
@@ -150,14 +188,14 @@ void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfFive &powers
         progress.add(len);
         return;
     }
-    // x = high * 10^k + low = (high * 5^k) << k + low.
+    // x = high * 10^k + low, 10^k being the stored power shifted by its zero limbs.
     size_t k = powers.split(len);
     Num low;
     parse_decimal(x, text, len - k, powers, progress);
     parse_decimal(low, text + len - k, k, powers, progress);
     mpz_mul(x, x, powers.of(k));
     progress.ctx.check();
-    mpz_mul_2exp(x, x, k);
+    mpz_mul_2exp(x, x, PowersOfTen::zero_limbs(k) * GMP_NUMB_BITS);
     mpz_add(x, x, low);
 }
 
@@ -176,7 +214,7 @@ void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out) {
         return;
     }
     if (digits > kHelperDigits && offload_decimal_text(ctx, x, out)) return;
-    PowersOfFive powers(digits, kLeafDigits);
+    PowersOfTen powers(digits, kLeafDigits);
     DecimalProgress progress{ctx, digits};
     out.clear();
     out.reserve(digits + 3);  // a leaf's room may overstate by two
@@ -184,15 +222,14 @@ void decimal_text(const Context &ctx, mpz_srcptr x, std::string &out) {
 }
 
 void decimal_value(const Context &ctx, mpz_ptr x, const char *digits, size_t len) {
-    if (len <= kReadWholeDigits) {
+    if (len <= kPieceDigits) {
         std::string piece(digits, len);
         mpz_set_str(x, piece.c_str(), 10);
         wipe(piece);
-        if (len > kPieceDigits) ctx.check();
         return;
     }
     if (len > kHelperDigits && offload_decimal_value(ctx, x, digits, len)) return;
-    PowersOfFive powers(len, kReadWholeDigits);
+    PowersOfTen powers(len, kLeafDigits);
     DecimalProgress progress{ctx, len};
     parse_decimal(x, digits, len, powers, progress);
 }
@@ -210,10 +247,8 @@ Status from_decimal(const Context &ctx, NumberOut &d, const std::string &text) {
         return failure(VN_E_TOOBIG);
     mpz_ptr x = d.temporary();
     // Short texts go to GMP as they are (it skips the white space the scan allowed).
-    if (digits <= kReadWholeDigits) {
+    if (digits <= kPieceDigits) {
         mpz_set_str(x, text.c_str(), 10);
-        // x is the call's temporary: a stop during a long single call still counts.
-        if (digits > kPieceDigits) ctx.check();
     } else {
         decimal_value(ctx, x, text.data() + first, digits);
     }

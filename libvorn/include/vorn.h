@@ -170,21 +170,22 @@ typedef struct VN_STRING {
 /* ---- Stopping long work and reading its progress --------------------------------------
  * Each thread that calls the library has a work token. Another thread may stop the call in
  * progress in that thread (VN_STOPWORK) and read how far it is (VN_WORKPROGRESS); neither
- * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too) with
- * VN_E_CANCELLED, leaves every register as it was and frees what it allocated. A stop takes
- * effect within 0.5 s for operands up to 10^7 decimal digits and within 2 s at VN_MAX_BITS. The long calls check for a stop between
- * steps of a fraction of a second: powers between
- * squarings, decimal conversions of up to 12,000,000 digits between the pieces of their
- * divide and conquer, prime searches and key generation between candidates, the bit
- * generators between chunks of output. The work whose single GMP step would take longer runs
- * whole in a helper process that a stop kills at once: the exact proof, modular powers that
- * GMP would take more than about 0.5 s for, and decimal conversions of more than 12,000,000
- * digits (see Threads). A modular power below that runs as one GMP call, and a stop during
- * it takes effect when it ends. Where no helper process can be started, the same work runs
- * in the calling thread, in pieces with checks between them (the exact proof cannot be
- * stopped there, and a conversion at VN_MAX_BITS waits for its top-level division, several
- * seconds). Calls that return quickly (small arithmetic, register transfers, comparisons)
- * do not check. */
+ * takes the library lock or waits. A stopped call returns VN_FAIL (truth functions too)
+ * with VN_E_CANCELLED, leaves every register as it was and frees what it allocated. A stop
+ * takes effect within 0.5 s for operands up to 10^7 decimal digits and within 2 s at
+ * VN_MAX_BITS. The long calls check for a stop between steps of a fraction of a second:
+ * powers between squarings, decimal conversions of 2^20 to 12,000,000 digits between the
+ * pieces of their divide and conquer (the longest piece, the top division, takes about
+ * 0.2 s at 10^7 digits on the 2-core machine we measure on), prime searches and key generation
+ * between candidates, the bit generators between chunks of output. The work whose single
+ * GMP step would take longer runs whole in a helper process that a stop kills at once: the
+ * exact proof, modular powers that GMP would take more than about 0.5 s for, and decimal
+ * conversions of more than 12,000,000 digits (see Threads). A modular power below that runs
+ * as one GMP call, and a stop during it takes effect when it ends. Where no helper process
+ * can be started, the same work runs in the calling thread, in pieces with checks between
+ * them (the exact proof cannot be stopped there, and a conversion at VN_MAX_BITS waits for
+ * its top-level division, several seconds). Calls that return quickly (small arithmetic,
+ * register transfers, comparisons) do not check. */
 
 /* Stages reported by VN_WORKPROGRESS */
 #define VN_STAGE_IDLE 0       /* no call in progress */

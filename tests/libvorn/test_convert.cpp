@@ -71,6 +71,16 @@ TEST(Convert, DecimalTextAcceptedAndRefused) {
         EXPECT_EQ(vorn::getreg(1), c.text);  // the source is kept
         EXPECT_EQ(vorn::getreg(3), "keep");
     }
+    // Digits are checked eight at a time: a byte just outside '0'..'9', or one whose low half
+    // is a digit's, is found at every place in and after such a block.
+    for (char bad : {'/', ':', '\0', '\x7f', '\xb3', 'p', '\x10'}) {
+        for (size_t at = 1; at < 23; ++at) {
+            std::string text = "123456789012345678901234";
+            text[at] = bad;
+            ASSERT_EQ(vorn::putreg(text, 1), VN_OK);
+            EXPECT_EQ(vorn::dec2huge(1, 2), VN_FAIL) << "byte " << int(bad) << " at " << at;
+        }
+    }
 }
 
 TEST(Convert, TextAtByteAndLimbBoundaries) {
@@ -146,6 +156,22 @@ TEST(Convert, MillionsOfDigitsRoundTrip) {
     EXPECT_EQ(vorn::getreg(2), le_bytes(x));
     ASSERT_EQ(vorn::huge2dec(2, 3), VN_OK);
     EXPECT_TRUE(vorn::getreg(3) == dec);
+    // Random numbers of random lengths above a million digits: other leaf sizes, and powers
+    // whose zero limbs end at other bits.
+    uint64_t seed = test_seed();
+    gmp_randstate_t rs;
+    gmp_randinit_default(rs);
+    gmp_randseed_ui(rs, static_cast<unsigned long>(seed));
+    for (int i = 0; i < 3; ++i) {
+        mpz_urandomb(x, rs, 3500000 + gmp_urandomm_ui(rs, 1200000));
+        dec = gmp_text(x, 10);
+        ASSERT_EQ(vorn::putreg(dec, 1), VN_OK);
+        ASSERT_EQ(vorn::dec2huge(1, 2), VN_OK);
+        EXPECT_TRUE(vorn::getreg(2) == le_bytes(x)) << "seed " << seed;
+        ASSERT_EQ(vorn::huge2dec(2, 3), VN_OK);
+        EXPECT_TRUE(vorn::getreg(3) == dec) << "seed " << seed;
+    }
+    gmp_randclear(rs);
     mpz_clear(x);
 }
 
