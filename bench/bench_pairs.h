@@ -45,6 +45,32 @@ void timed(benchmark::State &state, Clock clock, const std::string &name, F &&ca
     if (n) runs()[name].push_back((seconds(clock) - start) / static_cast<double>(n));
 }
 
+// A library call and its peer in turns, each timed on its own and each first in every other
+// round, so that a change in the machine's load, and whatever one call leaves behind for the
+// next (freed memory, caches), fall on both alike.
+template <typename L, typename P>
+void timed_in_turns(benchmark::State &state, Clock clock, const std::string &lib_name, const std::string &peer_name,
+                    L &&lib_call, P &&peer_call) {
+    double spent[2] = {0, 0};  // library, peer
+    int64_t n = 0;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            int who = (turn + static_cast<int>(n % 2)) % 2;
+            double start = seconds(clock);
+            if (who == 0)
+                lib_call();
+            else
+                peer_call();
+            spent[who] += seconds(clock) - start;
+        }
+        ++n;
+    }
+    if (n) {
+        runs()[lib_name].push_back(spent[0] / static_cast<double>(n));
+        runs()[peer_name].push_back(spent[1] / static_cast<double>(n));
+    }
+}
+
 // Median seconds per call of a name, 0 when it did not run.
 inline double median(const std::string &name) {
     auto it = runs().find(name);
