@@ -181,7 +181,7 @@ void parse_decimal(mpz_ptr x, const char *text, size_t len, PowersOfTen &powers,
             std::memcpy(values.data() + i, &w, 8);
         }
         for (; i < len; ++i) values[i] = static_cast<unsigned char>(text[i] - '0');
-        auto limbs = static_cast<mp_size_t>(static_cast<double>(len) * 0.0519051265 + 2);  // log2(10) / 64
+        auto limbs = static_cast<mp_size_t>(decimal_limbs(len));
         mp_size_t n = mpn_set_str(mpz_limbs_write(x, limbs), values.data(), len, 10);
         mpz_limbs_finish(x, n);
         wipe(values);

@@ -181,6 +181,12 @@ bool offload_decimal_value(const Context &ctx, mpz_ptr x, const char *digits, si
 // Size in bits of a number (0 for zero).
 inline size_t bit_size(mpz_srcptr x) { return mpz_sgn(x) == 0 ? 0 : mpz_sizeinbase(x, 2); }
 
+// Limbs enough for a number of `digits` decimal digits: 10^digits < 2^(digits * log2(10)),
+// with a limb to spare.
+inline size_t decimal_limbs(size_t digits) {
+    return static_cast<size_t>(static_cast<double>(digits) * 3.3219280948873626 / GMP_NUMB_BITS) + 2;
+}
+
 // Fills buf from the context's random source; throws ProviderFailed when it fails.
 void random_bytes(const Context &ctx, void *buf, size_t len);
 // x = a uniformly random number in [0, 2^bits).

@@ -9,44 +9,24 @@
 #include <string>
 
 #include "internal.h"
+#include "job_parts.h"
 #include "prover.h"
 
 namespace vn {
 namespace {
 
-void put_length(std::string &out, uint64_t len) {
-    char raw[sizeof len];
-    std::memcpy(raw, &len, sizeof len);
-    out.append(raw, sizeof len);
-}
+using job::number_size;
+using job::put_number;
 
-size_t number_size(mpz_srcptr x) { return sizeof(uint64_t) + mpz_size(x) * sizeof(mp_limb_t); }
-
-// x as one part: its limbs, least significant first.
-void put_number(std::string &out, mpz_srcptr x) {
-    size_t len = mpz_size(x) * sizeof(mp_limb_t);
-    put_length(out, len);
-    size_t at = out.size();
-    out.resize(at + len);
-    if (len) mpz_export(out.data() + at, nullptr, -1, sizeof(mp_limb_t), 0, 0, x);
-}
-
-// The answer's one part, when the answer is well formed.
+// The answer's one part, when the answer is well formed: 'R' and the part, nothing after.
 bool answer_part(const std::string &answer, size_t &at, size_t &len) {
-    uint64_t n = 0;
-    if (answer.size() < 1 + sizeof n || answer[0] != 'R') return false;
-    std::memcpy(&n, answer.data() + 1, sizeof n);
-    at = 1 + sizeof n;
-    if (n != answer.size() - at) return false;
-    len = static_cast<size_t>(n);
-    return true;
+    size_t pos = 1;
+    return !answer.empty() && answer[0] == 'R' && job::take_part(answer, pos, at, len) && pos == answer.size();
 }
 
 bool answer_number(const std::string &answer, mpz_ptr x) {
     size_t at, len;
-    if (!answer_part(answer, at, len) || len % sizeof(mp_limb_t) != 0) return false;
-    mpz_import(x, len / sizeof(mp_limb_t), -1, sizeof(mp_limb_t), 0, 0, answer.data() + at);
-    return true;
+    return answer_part(answer, at, len) && job::number_from_part(x, answer.data() + at, len);
 }
 
 // Runs the job; throws Cancelled when a stop ended it. The request is wiped either way.
@@ -95,11 +75,9 @@ bool offload_decimal_value(const Context &ctx, mpz_ptr x, const char *digits, si
     ctx.check();
     std::string head, answer;
     head += 'n';
-    put_length(head, len);
-    // 10^len < 2^(len * 3.33) (one limb to spare)
-    size_t limbs = static_cast<size_t>(static_cast<double>(len) * 3.3219280948873626 / (8 * sizeof(mp_limb_t))) + 2;
-    bool ok = run(ctx, head, digits, len, answer, 1 + sizeof(uint64_t) + limbs * sizeof(mp_limb_t)) == JobResult::done &&
-              answer_number(answer, x);
+    job::put_length(head, len);
+    size_t most = 1 + sizeof(uint64_t) + decimal_limbs(len) * sizeof(mp_limb_t);
+    bool ok = run(ctx, head, digits, len, answer, most) == JobResult::done && answer_number(answer, x);
     wipe(answer);
     return ok;
 }

@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "job_parts.h"
+
 namespace {
 
 constexpr size_t kMiB = size_t{1} << 20;
@@ -170,56 +172,17 @@ int pari_ecpp(const std::string &hex, long threads, size_t stack_limit) {
 
 // ---- request and answer ----------------------------------------------------------------
 
-bool read_request(std::string &request) {
+// Appends standard input to in up to its end or, with up_to_line, until a read ends a line.
+bool read_input(std::string &in, bool up_to_line) {
     char buffer[1 << 16];
     for (;;) {
         ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
-        if (got == 0) break;
-        request.append(buffer, static_cast<size_t>(got));
-        if (request.back() == '\n') break;
-    }
-    return !request.empty() && request.back() == '\n';
-}
-
-void answer(char letter) {
-    while (write(STDOUT_FILENO, &letter, 1) < 0 && errno == EINTR) {
-    }
-}
-
-// ---- whole computations ----------------------------------------------------------------
-
-bool read_all(std::string &in) {
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) return true;
+        if (got == 0) return !up_to_line || (!in.empty() && in.back() == '\n');
         in.append(buffer, static_cast<size_t>(got));
+        if (up_to_line && in.back() == '\n') return true;
     }
-}
-
-// The next part of in from pos: its bytes and length.
-bool next_part(const std::string &in, size_t &pos, const char *&data, size_t &len) {
-    uint64_t n = 0;
-    if (in.size() - pos < sizeof n) return false;
-    std::memcpy(&n, in.data() + pos, sizeof n);
-    pos += sizeof n;
-    if (n > in.size() - pos) return false;
-    data = in.data() + pos;
-    len = static_cast<size_t>(n);
-    pos += len;
-    return true;
-}
-
-bool next_number(const std::string &in, size_t &pos, mpz_ptr x) {
-    const char *data;
-    size_t len;
-    if (!next_part(in, pos, data, len) || len % sizeof(mp_limb_t) != 0) return false;
-    mpz_import(x, len / sizeof(mp_limb_t), -1, sizeof(mp_limb_t), 0, 0, data);
-    return true;
 }
 
 void write_all(const char *data, size_t len) {
@@ -232,25 +195,33 @@ void write_all(const char *data, size_t len) {
     }
 }
 
+void answer(char letter) { write_all(&letter, 1); }
+
+// ---- whole computations ----------------------------------------------------------------
+
+bool next_number(const std::string &in, size_t &pos, mpz_ptr x) {
+    size_t at, len;
+    return vn::job::take_part(in, pos, at, len) && vn::job::number_from_part(x, in.data() + at, len);
+}
+
 void answer_part(const char *data, size_t len) {
-    char head[1 + sizeof(uint64_t)] = {'R'};
-    uint64_t n = len;
-    std::memcpy(head + 1, &n, sizeof n);
-    write_all(head, sizeof head);
+    std::string head(1, 'R');
+    vn::job::put_length(head, len);
+    write_all(head.data(), head.size());
     write_all(data, len);
 }
 
 void answer_number(mpz_srcptr x) {
-    std::string limbs(mpz_size(x) * sizeof(mp_limb_t), '\0');
-    if (!limbs.empty()) mpz_export(limbs.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, x);
-    answer_part(limbs.data(), limbs.size());
+    std::string out(1, 'R');
+    vn::job::put_number(out, x);
+    write_all(out.data(), out.size());
 }
 
 int compute(char kind) {
     // A secure power's exponent is a key: no core dump of this process.
     if (kind == 's') prctl(PR_SET_DUMPABLE, 0);
     std::string in;
-    if (!read_all(in)) return 2;
+    if (!read_input(in, false)) return 2;
     size_t pos = 0;
     mpz_t x, e, m;
     mpz_inits(x, e, m, nullptr);
@@ -268,10 +239,8 @@ int compute(char kind) {
         mpz_get_str(text.data(), 10, x);
         answer_part(text.data(), std::strlen(text.c_str()));
     } else {
-        const char *digits;
-        size_t len;
-        if (!next_part(in, pos, digits, len) || len == 0 || pos != in.size()) return 2;
-        size_t at = static_cast<size_t>(digits - in.data());
+        size_t at, len;
+        if (!vn::job::take_part(in, pos, at, len) || len == 0 || pos != in.size()) return 2;
         in.push_back('\0');  // the digits are the last part
         if (mpz_set_str(x, in.data() + at, 10) != 0) return 2;
         answer_number(x);
@@ -297,7 +266,7 @@ int main() {
     if (got != 1) return 2;
     if (first == 'm' || first == 's' || first == 'd' || first == 'n') return compute(first);
     std::string request(1, first);
-    if (first != '\n' && !read_request(request)) return 2;
+    if (first != '\n' && !read_input(request, true)) return 2;
     char method = 0;
     long threads = 0;
     unsigned long long stack_limit = 0;
